@@ -1,0 +1,31 @@
+// Finds a message box of this process by its caption, reads it, and closes it, so that a test
+// never leaves a box blocking.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+struct AnsweredBox {
+  bool found = false;
+  std::wstring text;
+  HWND owner = nullptr;
+};
+
+class BoxAnswerer {
+ public:
+  // Watches for a dialog with this caption for up to timeoutMs and presses the button.
+  BoxAnswerer(std::wstring caption, int button = IDOK, DWORD timeoutMs = 10000);
+  ~BoxAnswerer();
+  // Waits for the watcher and returns what it saw.
+  AnsweredBox Result();
+
+ private:
+  void Watch();
+  std::wstring caption_;
+  int button_;
+  DWORD timeoutMs_;
+  AnsweredBox result_;
+  std::thread thread_;
+};
