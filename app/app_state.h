@@ -1,4 +1,5 @@
-// The process-wide application state record: one static, zero-initialised instance.
+// The process-wide application state record: one static, zero-initialised instance, owned by
+// start-up and shared by the window, the notices and the workers.
 #pragma once
 
 #include <windows.h>
@@ -6,11 +7,25 @@
 struct AppState {
   HINSTANCE instance;
   int screenDpi = 96;  // horizontal logical pixels per inch, read once at start-up
+
   HWND mainWindow;
+  HWND headingLabel;
+  HWND infoPane;        // read-only multi-line edit: query results and progress texts
+  HWND queryButton;     // 900
+  HWND upgradeButton;   // 901
+  HWND openReportButton;  // 902
+  HWND copyReportButton;  // 903
+  HWND saveReportButton;  // 904
+  HWND progressBar;
+  HWND hoverTip;   // hover tips of buttons 902-904
+  HWND noticeTip;  // tracking tooltip of ShowNotice
+  HFONT buttonFont;
+  HFONT textFont;
+
   int currentLanguage;  // 0 Russian, 1 English, 2 Portuguese, 3 Chinese
   int unattendedMode;   // started with a firmware path on the command line; never cleared
-  int isBusy;
-  int noticeShown;
+  volatile LONG isBusy;       // a worker runs: buttons and menus inert, drops ignored
+  volatile LONG noticeShown;  // the notice tip is showing
   wchar_t firmwarePath[260];
   wchar_t reportTempPath[MAX_PATH];
 };
