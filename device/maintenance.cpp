@@ -1,0 +1,4 @@
+// Maintenance commands.
+#include "device/maintenance.h"
+
+int RunMaintenanceCommand(int) { return 0; }

@@ -1,0 +1,4 @@
+// Maintenance commands 1-18: defaults, the second confirmed command, panel language, setting.
+#pragma once
+
+int RunMaintenanceCommand(int command);
