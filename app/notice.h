@@ -22,6 +22,8 @@ void RemoveHoverTip(HWND button);
 // stay valid while the notice shows. Safe from any thread.
 int ShowNotice(int x, int y, const wchar_t *text, const wchar_t *title, int icon);
 void HideNotice();
+// Serves a notice that a worker thread asked for; the main window procedure calls it first.
+bool HandleNoticeRequest(UINT message, LPARAM lParam);
 // 1 when the message is consumed (busy, or the click or key that dismisses a notice).
 int FilterForNotice(UINT message);
 
