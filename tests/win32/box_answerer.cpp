@@ -5,6 +5,7 @@ namespace {
 
 struct Search {
   const std::wstring *caption;
+  DWORD processId;
   HWND box;
 };
 
@@ -16,7 +17,7 @@ BOOL CALLBACK MatchBox(HWND window, LPARAM param) {
   GetWindowTextW(window, title, 256);
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
-  if (pid == GetCurrentProcessId() && lstrcmpW(className, L"#32770") == 0 &&
+  if (pid == search->processId && lstrcmpW(className, L"#32770") == 0 &&
       *search->caption == title) {
     search->box = window;
     return FALSE;
@@ -37,8 +38,11 @@ BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
 
 }  // namespace
 
-BoxAnswerer::BoxAnswerer(std::wstring caption, int button, DWORD timeoutMs)
-    : caption_(std::move(caption)), button_(button), timeoutMs_(timeoutMs) {
+BoxAnswerer::BoxAnswerer(std::wstring caption, int button, DWORD timeoutMs, DWORD processId)
+    : caption_(std::move(caption)),
+      button_(button),
+      timeoutMs_(timeoutMs),
+      processId_(processId ? processId : GetCurrentProcessId()) {
   thread_ = std::thread([this] { Watch(); });
 }
 
@@ -54,7 +58,7 @@ AnsweredBox BoxAnswerer::Result() {
 void BoxAnswerer::Watch() {
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < timeoutMs_) {
-    Search search = {&caption_, nullptr};
+    Search search = {&caption_, processId_, nullptr};
     EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
     if (search.box) {
       result_.found = true;

@@ -15,8 +15,10 @@ struct AnsweredBox {
 
 class BoxAnswerer {
  public:
-  // Watches for a dialog with this caption for up to timeoutMs and presses the button.
-  BoxAnswerer(std::wstring caption, int button = IDOK, DWORD timeoutMs = 10000);
+  // Watches for a dialog with this caption for up to timeoutMs and presses the button. The box
+  // belongs to this process, or to the process with the given id.
+  BoxAnswerer(std::wstring caption, int button = IDOK, DWORD timeoutMs = 10000,
+              DWORD processId = 0);
   ~BoxAnswerer();
   // Waits for the watcher and returns what it saw.
   AnsweredBox Result();
@@ -26,6 +28,7 @@ class BoxAnswerer {
   std::wstring caption_;
   int button_;
   DWORD timeoutMs_;
+  DWORD processId_;
   AnsweredBox result_;
   std::thread thread_;
 };
