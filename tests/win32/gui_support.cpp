@@ -98,6 +98,9 @@ void PutChunk(std::vector<unsigned char> &png, const char *type, const std::vect
 }  // namespace
 
 void SaveScreenshot(const std::wstring &name, RECT area) {
+  // Wine copies nothing at all when the source reaches past the screen.
+  RECT screenRect = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  IntersectRect(&area, &area, &screenRect);
   const int width = area.right - area.left, height = area.bottom - area.top;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
