@@ -359,6 +359,56 @@ TEST_F(MainWindow, AboutBoxShowsTheVersion) {
   }
 }
 
+std::wstring HoverText(HWND button) {
+  wchar_t text[512] = {};
+  TOOLINFOW tool = {};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = app.mainWindow;
+  tool.uId = reinterpret_cast<UINT_PTR>(button);
+  tool.lpszText = text;
+  SendMessageW(app.hoverTip, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+  return text;
+}
+
+TEST_F(MainWindow, HoverTipsOfTheReportButtonsFollowTheLanguage) {
+  for (int language : {3, 0, 1}) {
+    SendMessageW(app.mainWindow, WM_COMMAND, kFirstLanguageCommand + language, 0);
+    EXPECT_EQ(SendMessageW(app.hoverTip, TTM_GETTOOLCOUNT, 0, 0), 3) << "one tool per button";
+    EXPECT_EQ(HoverText(app.openReportButton), UiText(15));
+    EXPECT_EQ(HoverText(app.copyReportButton), UiText(16));
+    EXPECT_EQ(HoverText(app.saveReportButton), UiText(17));
+  }
+}
+
+TEST_F(MainWindow, DropOfOneFileTakesItsFullName) {
+  const std::wstring name = L"C:\\firmware\\KL-1220dnw.kfw";
+  lstrcpyW(app.firmwarePath, L"stale text that is longer than the new name, to be cleared");
+  SendMessageW(app.mainWindow, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({name})), 0);
+  EXPECT_EQ(std::wstring(app.firmwarePath), name);
+  EXPECT_EQ(app.firmwarePath[name.size() + 1], 0) << "the buffer was cleared first";
+  EXPECT_EQ(app.unattendedMode, 0) << "a drop is not unattended";
+  EXPECT_EQ(app.noticeShown, 0);
+}
+
+TEST_F(MainWindow, CommandLineWithOnePathStartsUnattendedAndCutsLongPaths) {
+  std::wstring longPath = L"C:\\" + std::wstring(300, L'p') + L".bin";
+  ASSERT_EQ(ActOnCommandLine((L"korvex_tool.exe \"" + longPath + L"\"").c_str()), 0);
+  EXPECT_EQ(app.unattendedMode, 1);
+  EXPECT_EQ(std::wstring(app.firmwarePath), longPath.substr(0, 259));
+
+  // In unattended mode leaving the busy state closes the program without asking.
+  RunOnWorker([] { EnterBusyState(1); });
+  RunOnWorker([] { LeaveBusyState(); });
+  EXPECT_TRUE(PumpUntil([] { return !IsWindow(app.mainWindow); }, 3000));
+  app.unattendedMode = 0;
+}
+
+TEST_F(MainWindow, CommandLineWithoutArgumentsChangesNothing) {
+  ASSERT_EQ(ActOnCommandLine(L"korvex_tool.exe"), 0);
+  EXPECT_EQ(app.unattendedMode, 0);
+  EXPECT_TRUE(IsWindow(app.mainWindow));
+}
+
 TEST_F(MainWindow, CloseWhileBusyAsksFirst) {
   wchar_t directory[MAX_PATH];
   GetTempPathW(MAX_PATH, directory);
