@@ -409,6 +409,17 @@ TEST_F(MainWindow, CommandLineWithoutArgumentsChangesNothing) {
   EXPECT_TRUE(IsWindow(app.mainWindow));
 }
 
+TEST_F(MainWindow, SecondStartFailsAtTheWindowClassWithError1) {
+  // The class of the running window is registered already, so a second start cannot register
+  // it: the "Init" box, then exit code 1.
+  BoxAnswerer answerer(L"Init");
+  EXPECT_EQ(StartUp(GetModuleHandleW(nullptr)), 1);
+  AnsweredBox box = answerer.Result();
+  ASSERT_TRUE(box.found);
+  EXPECT_EQ(box.text, L"Error #1");
+  EXPECT_EQ(box.owner, nullptr);
+}
+
 TEST_F(MainWindow, CloseWhileBusyAsksFirst) {
   wchar_t directory[MAX_PATH];
   GetTempPathW(MAX_PATH, directory);
