@@ -26,6 +26,9 @@ constexpr int kAboutTextUnits = 132;
 const wchar_t *const kLanguageNames[4] = {L"\u0420\u0443\u0441\u0441\u043A\u0438\u0439",
                                           L"English", L"Portugu\u00EAs", L"\u4E2D\u6587"};
 
+// Asks the window's own thread to move the focus (a worker thread cannot set it).
+constexpr UINT kFocusQueryButtonMessage = WM_APP + 2;
+
 // The eight item bitmaps of the current menu bar, released when the bar is replaced.
 HBITMAP menuBitmaps[8];
 
@@ -281,10 +284,21 @@ void ShowAboutBox() {
   MessageBoxIndirectW(&box);
 }
 
+void FocusQueryButton() {
+  if (GetWindowThreadProcessId(app.mainWindow, nullptr) == GetCurrentThreadId()) {
+    SetFocus(app.queryButton);
+  } else {
+    PostMessageW(app.mainWindow, kFocusQueryButtonMessage, 0, 0);
+  }
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (app.noticeShown && FilterForNotice(message)) return 0;
   if (HandleNoticeRequest(message, lParam)) return 0;
   switch (message) {
+    case kFocusQueryButtonMessage:
+      SetFocus(app.queryButton);
+      return 0;
     case WM_DESTROY:
       OnDestroy();
       return 0;

@@ -28,3 +28,7 @@ int EnterBusyState(int showProgress);
 int LeaveBusyState();
 
 void ShowAboutBox();
+
+// Gives the keyboard focus to button 900; from a worker thread too (focus belongs to the
+// window's thread, so the request travels there).
+void FocusQueryButton();
