@@ -1,8 +1,13 @@
 // libFuzzer target: any bytes as a firmware file, walked as the upgrade run walks it, once
 // stopping at the first refusal and once reading on as an inspection does. Besides the
-// sanitizers' findings it traps when a walk breaks one of the walk's own promises.
+// sanitizers' findings it traps when a walk breaks one of its promises: every block sent is a
+// complete zlib stream within 4 MiB (checked against zlib's own uncompress), a first block that
+// inflates to nothing is never taken for firmware, reading on changes no verdict.
+#include <zlib.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "firmware/package_reader.h"
 #include "package_test_support.h"
@@ -32,6 +37,13 @@ FirmwareWalkHooks Hooks(Observed *o) {
     const bool inFile = start >= b.file && start + chunk->length <= b.file + kFileBufferSize;
     const bool inPart = start >= b.part && start + chunk->length <= b.part + kPartBufferSize;
     Require(inInflate || inFile || inPart);
+    if (inInflate) {
+      // The block's decrypted stored bytes are still in the file buffer.
+      static std::vector<unsigned char> check(kInflateBufferSize + 1);
+      uLongf produced = static_cast<uLongf>(check.size());
+      Require(uncompress(check.data(), &produced, b.file, chunk->storedLength) == Z_OK);
+      Require(produced == chunk->length);
+    }
     // Read every byte, as the transfer will, so that ASan checks the whole run.
     unsigned char x = 0;
     for (uint32_t i = 0; i < chunk->length; ++i) x ^= start[i];
@@ -52,11 +64,17 @@ FirmwareWalk WalkOnce(const uint8_t *data, size_t size, Observed *o) {
   file.length = size;
   const FirmwareSource source = package_test::MemorySource(&file);
   const FirmwareWalkHooks hooks = Hooks(o);
+  // As if an earlier run had left firmware in the inflate buffer.
+  package_test::SharedBuffers().inflate[0] = kFirmwareLeadEscape;
   FirmwareWalk walk;
   const FirmwareOutcome outcome =
       WalkFirmwareFile(&source, &package_test::SharedBuffers(), &hooks, &walk);
   Require(outcome == walk.firstRefusal.outcome);
   Require((outcome == FirmwareOutcome::Accepted) == (o->refusals == 0));
+  // The inflate buffer still holds an earlier input's bytes: they must not pass for firmware.
+  if (walk.probed && walk.probeResult == 0) {
+    Require(outcome == FirmwareOutcome::ContentNotRecognised);
+  }
   return walk;
 }
 
