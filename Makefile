@@ -2,7 +2,7 @@
 # Both install what is missing first (scripts/bootstrap), then configure and build both trees.
 SHELL := /bin/bash
 
-.PHONY: all bootstrap configure build test run clean
+.PHONY: all bootstrap configure build test run bench clean
 
 all: build
 
@@ -32,6 +32,13 @@ test: build
 
 run: build
 	@scripts/run build/win32
+
+# Decode throughput and memory of firmware packages, optimised and without sanitizers.
+bench: bootstrap
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DKORVEX_SANITIZE=OFF \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	cmake --build build/bench --target korvex-package-bench -j2
+	build/bench/tools/bench/korvex-package-bench
 
 clean:
 	rm -rf build
