@@ -4,8 +4,8 @@
 //
 // The walk owns no buffer and touches no device: the file comes through a FirmwareSource, the
 // printer-side steps (compatibility checks, progress, the transfer) through FirmwareWalkHooks.
-// The program's upgrade run, the package tool's inspect command and the fuzz target all walk a
-// file through here.
+// The upgrade run supplies its file and its printer-side steps this way; the package tool's
+// inspect command and the fuzz target walk files through here too.
 #pragma once
 
 #include <cstdint>
