@@ -121,7 +121,8 @@ void WalkRawImage(Walker &w) {
 void WalkMultiPart(Walker &w) {
   FirmwareWalk *walk = w.walk;
   unsigned char *part = w.buffers->part;
-  if (!w.source->Seek(w.source->context, 0)) {
+  // A run that could not allocate its part buffer stops here, as if the file would not reopen.
+  if (part == nullptr || !w.source->Seek(w.source->context, 0)) {
     Refuse(w, FirmwareOutcome::OpenFailed);
     return;
   }

@@ -24,7 +24,7 @@ struct FirmwareSource {
 };
 
 // The run's buffers, allocated by the caller: file kFileBufferSize, inflate kInflateBufferSize,
-// part kPartBufferSize (needed for a multi-part package only).
+// part kPartBufferSize (needed for a multi-part package only; null refuses one as OpenFailed).
 struct FirmwareBuffers {
   unsigned char *file;
   unsigned char *inflate;

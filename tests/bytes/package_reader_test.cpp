@@ -364,6 +364,17 @@ TEST(PackageWalk, RefusesDamagedMultiPartPackagesWhereTheRunDoes) {
       {"file ends inside a part", Cut(good, 1), FirmwareOutcome::PartReadFailed, 1, 399, 1},
       {"the transfer fails", good, FirmwareOutcome::TransferFailed, 0, 300, 0, {}, 0, 0},
   });
+
+  // A run that has no part buffer refuses the package instead of reading into nothing.
+  MemoryFile memory;
+  memory.bytes = good.data();
+  memory.length = good.size();
+  const FirmwareSource source = MemorySource(&memory);
+  FirmwareBuffers noPart = SharedBuffers();
+  noPart.part = nullptr;
+  const FirmwareWalkHooks hooks = {};
+  FirmwareWalk walk;
+  EXPECT_EQ(WalkFirmwareFile(&source, &noPart, &hooks, &walk), FirmwareOutcome::OpenFailed);
 }
 
 TEST(PackageWalk, KeepsGoingPastEveryProblemWhileTheFramingHolds) {
