@@ -1,0 +1,41 @@
+# Tests that need the printer simulator, included by tools/printer-sim/CMakeLists.txt once the
+# simulator's libraries exist and tests/ has set up GoogleTest:
+#   bytes/  what a simulated printer answers (byte level, both trees)
+#   win32/  the transaction engine, discovery and the simulator on simulated printers (Wine)
+set(printerTestsDir ${CMAKE_SOURCE_DIR}/tests/printers)
+
+file(GLOB printerLogicTests CONFIGURE_DEPENDS ${printerTestsDir}/bytes/*.cpp)
+add_executable(korvex_printer_logic_tests ${printerLogicTests})
+target_link_libraries(korvex_printer_logic_tests PRIVATE korvex_printer_logic GTest::gtest_main)
+gtest_add_tests(TARGET korvex_printer_logic_tests SOURCES ${printerLogicTests}
+                TEST_LIST printerLogicTestList)
+
+if(KORVEX_WINDOWS)
+  file(GLOB printerTests CONFIGURE_DEPENDS ${printerTestsDir}/win32/*.cpp)
+  add_executable(korvex_printer_tests ${printerTests}
+                 ${CMAKE_SOURCE_DIR}/tests/win32/box_answerer.cpp
+                 ${CMAKE_SOURCE_DIR}/tests/win32/gui_support.cpp)
+  target_include_directories(korvex_printer_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win32)
+  target_link_libraries(korvex_printer_tests PRIVATE korvex_core korvex_printer_sim
+                        GTest::gtest_main)
+  if(CMAKE_CROSSCOMPILING)
+    korvex_wine_path(simExe "${CMAKE_BINARY_DIR}/korvex-printer-sim.exe")
+    korvex_wine_path(printerScreenshotDir "${CMAKE_BINARY_DIR}/screenshots")
+  else()
+    set(simExe "$<TARGET_FILE:korvex-printer-sim>")
+    set(printerScreenshotDir "${CMAKE_BINARY_DIR}/screenshots")
+  endif()
+  target_compile_definitions(korvex_printer_tests PRIVATE
+    KORVEX_PRINTER_SIM_EXE=L"${simExe}" KORVEX_SCREENSHOT_DIR=L"${printerScreenshotDir}")
+  add_dependencies(korvex_printer_tests korvex-printer-sim)
+  gtest_add_tests(TARGET korvex_printer_tests SOURCES ${printerTests} TEST_LIST printerTestList)
+
+  if(CMAKE_CROSSCOMPILING)
+    set_tests_properties(${printerLogicTestList} ${printerTestList} PROPERTIES
+                         FIXTURES_REQUIRED "xvfb;wine" TIMEOUT 60)
+    # Registered printers are visible to every discovery in the prefix: one such test at a time.
+    set(registeringTests ${printerTestList})
+    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram)\\.")
+    set_tests_properties(${registeringTests} PROPERTIES RESOURCE_LOCK printers)
+  endif()
+endif()

@@ -1,0 +1,71 @@
+// What a simulated printer does with each USB transfer it receives: command packets are
+// answered with the reply layouts the tool reads, anything else is firmware. Byte level (no
+// Windows headers): the pipe server of simulator.h carries the transfers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The values a printer reports. The defaults describe a plausible printer of each family.
+struct PrinterIdentity {
+  int family = 2;  // which reply layouts it uses: 1 fixed records, 2 SSI/OID values
+  // Family 1: header bytes 6-9 of the reply to CMD_F1_FF11.
+  unsigned char modelBytes[4] = {0x4B, 0x4C, 0x10, 0x20};
+  // Family 2: the decimal product model number.
+  long modelNumber = 301;
+  std::string firmwareVersion = "3.01.22";  // 7 characters
+  std::string kernelVersion = "4.9.118";    // family 2, asked when the firmware's 2nd is no '.'
+  std::string productCode = "KV30100A01";   // 10 letters and digits
+  std::string macAddress = "00:1B:4B:56:01:2C";
+  unsigned memoryMegabytes = 256;
+  // Family 1: the data block of CMD_F1_0008. Family 2: the contents of /etc/version.
+  std::string versionText = "build 2291\nOrbis firmware 3.01.22 (2023-05-14)\n";
+  std::string productDate = "2023-05-14";
+  std::string printName = "Orbis 300 Studio";
+};
+
+// Per-printer misbehaviour on demand.
+struct PrinterFaults {
+  bool silent = false;          // takes every transfer, answers none
+  int strayBlocks = 0;          // blocks that are not the reply, sent before each reply
+  bool emptyBlock = false;      // a zero-length transfer before each reply
+  bool zeroLength = false;      // announces an empty data block and sends none
+  int shortDataBytes = 0;       // announces this many bytes more than it sends
+  bool oversizeLength = false;  // announces 5000 bytes (255 in a 1-byte field), sends 4096
+  bool wrongEcho = false;       // reply headers echo another command code
+  long long disconnectAfter = -1;  // firmware bytes taken before it goes away; -1 never
+  unsigned slowWriteMilliseconds = 0;  // pause before taking each transfer
+  bool reportsIpp = false;      // starts in IPP-over-USB mode, where it answers nothing
+};
+
+using Transfer = std::vector<unsigned char>;
+
+enum class TransferKind {
+  kCommand,         // a packet of a known record; replies hold its answer
+  kUnknownCommand,  // a whole packet whose record the printer does not know; no answer
+  kIgnored,         // a packet while in IPP mode; no answer
+  kFirmware,        // anything else: firmware bytes to store
+};
+
+// Everything a printer remembers between transfers.
+struct PrinterState {
+  PrinterIdentity identity;
+  PrinterFaults faults;
+  bool ippMode = false;
+  std::vector<std::string> received;  // name of every command record received, in order
+  std::vector<std::string> settings;  // assignments and setting records, e.g. "OID_..._CODE=9"
+  unsigned long long firmwareBytes = 0;
+};
+
+PrinterState NewPrinterState(const PrinterIdentity &identity, const PrinterFaults &faults);
+
+// Decides what a transfer is and, for a command, appends the transfers of its answer (stray
+// and empty blocks of the faults included) to replies. Firmware bytes are only counted here;
+// the caller stores them.
+TransferKind HandleTransfer(PrinterState &state, const unsigned char *data, size_t length,
+                            std::vector<Transfer> *replies);
+
+// One log line for a received transfer, e.g. "CMD_SSI_FW_VERSION (99 bytes)".
+std::string DescribeTransfer(TransferKind kind, const PrinterState &state, size_t length);

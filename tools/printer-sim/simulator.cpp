@@ -1,0 +1,441 @@
+// Simulated printers on named pipes, and their registration as USB printer interfaces.
+#include "simulator.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr wchar_t kPipePrefix[] = L"\\\\.\\pipe\\";
+constexpr wchar_t kInterfaceGuid[] = L"{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+constexpr wchar_t kDeviceClassesKey[] =
+    L"System\\CurrentControlSet\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+constexpr wchar_t kEnumKey[] = L"System\\CurrentControlSet\\Enum";
+// The device setup class of printers; Wine wants a class on the instance, any will do.
+constexpr wchar_t kPrinterClassGuid[] = L"{4d36e979-e325-11ce-bfc1-08002be10318}";
+
+constexpr DWORD IOCTL_USBPRINT_GET_PROTOCOL = 0x220044;
+constexpr DWORD IOCTL_USBPRINT_SET_PROTOCOL = 0x220048;
+constexpr DWORD kBidirectionalProtocol = 2;
+constexpr DWORD kIppOverUsbProtocol = 4;
+
+constexpr DWORD kTransferBytes = 4096;      // what the tool writes at most in one transfer
+// The tool opens the pipe as a plain file, so its reads are in byte mode, where blocks waiting
+// side by side would run together into one read. With no room in the pipe each block waits in
+// its write until the tool has read it, and the next is written only then: one transfer per
+// read, as from a USB printer.
+constexpr DWORD kReplyRoomBytes = 1;
+// Instances kept waiting for a client: the tool opens the device again right after closing it
+// (transaction after transaction), and an instance still busy with the old handle is no use.
+constexpr int kWaitingInstances = 2;
+
+}  // namespace
+
+struct WaitingInstance {
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  OVERLAPPED overlapped = {};
+  bool connectedAtOnce = false;
+};
+
+struct SimulatedPrinter {
+  SimulatedPrinterSetup setup;
+  std::wstring path;
+  std::wstring key;
+  bool registered = false;
+  HANDLE stopEvent = nullptr;  // set: the printer is unplugged or stopping
+  WaitingInstance waiting[kWaitingInstances];  // owned by the listener once it runs
+  std::thread listener;
+  std::mutex listenerLock;  // whoever unplugs first waits for the listener to end
+
+  std::mutex lock;  // guards everything below
+  std::condition_variable serversDone;
+  int activeServers = 0;
+  PrinterState state;
+  std::vector<std::string> log;
+  int connections = 0;
+  HANDLE firmwareFile = INVALID_HANDLE_VALUE;
+};
+
+namespace {
+
+std::mutex runningLock;
+std::vector<SimulatedPrinter *> running;
+
+std::string Narrow(const std::wstring &text) {
+  return std::string(text.begin(), text.end());  // pipe names and serials are ASCII
+}
+
+void AddLog(SimulatedPrinter *printer, const std::string &line) {
+  const std::string full = "[sim" + Narrow(printer->setup.serial) + "] " + line;
+  printer->log.push_back(full);
+  if (printer->setup.logLine) printer->setup.logLine(full);
+}
+
+HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+
+// Waits for an overlapped operation on pipe, or for the printer to stop (then cancels it).
+bool Finish(SimulatedPrinter *printer, HANDLE pipe, OVERLAPPED *overlapped, BOOL started,
+            DWORD *count) {
+  *count = 0;
+  if (!started && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_MORE_DATA) {
+    return false;
+  }
+  HANDLE waits[2] = {overlapped->hEvent, printer->stopEvent};
+  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    CancelIoEx(pipe, overlapped);
+    GetOverlappedResult(pipe, overlapped, count, TRUE);
+    return false;
+  }
+  return GetOverlappedResult(pipe, overlapped, count, TRUE) || GetLastError() == ERROR_MORE_DATA;
+}
+
+// Stores firmware bytes; returns false once the printer has taken all it will before going away.
+bool StoreFirmware(SimulatedPrinter *printer, const unsigned char *data, DWORD length) {
+  const long long limit = printer->state.faults.disconnectAfter;
+  const unsigned long long before = printer->state.firmwareBytes - length;
+  DWORD keep = length;
+  if (limit >= 0 && before + length > static_cast<unsigned long long>(limit)) {
+    keep = static_cast<DWORD>(static_cast<unsigned long long>(limit) - before);
+    printer->state.firmwareBytes = static_cast<unsigned long long>(limit);
+  }
+  if (printer->firmwareFile != INVALID_HANDLE_VALUE && keep > 0) {
+    DWORD written = 0;
+    WriteFile(printer->firmwareFile, data, keep, &written, nullptr);
+  }
+  return limit < 0 || printer->state.firmwareBytes < static_cast<unsigned long long>(limit);
+}
+
+// One connection: the tool opened the device. Transfers are taken and answered until the tool
+// closes its handle or the printer stops.
+void Serve(SimulatedPrinter *printer, HANDLE pipe) {
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = NewEvent();
+  std::vector<unsigned char> buffer(2 * kTransferBytes);
+  const DWORD pause = printer->setup.faults.slowWriteMilliseconds;
+  for (;;) {
+    if (pause && WaitForSingleObject(printer->stopEvent, pause) == WAIT_OBJECT_0) break;
+    DWORD count = 0;
+    const BOOL reading = ReadFile(pipe, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
+                                  &overlapped);
+    if (!Finish(printer, pipe, &overlapped, reading, &count)) break;
+
+    std::vector<Transfer> replies;
+    bool goesAway = false;
+    {
+      std::lock_guard<std::mutex> hold(printer->lock);
+      const TransferKind kind = HandleTransfer(printer->state, buffer.data(), count, &replies);
+      if (kind == TransferKind::kFirmware) goesAway = !StoreFirmware(printer, buffer.data(), count);
+      AddLog(printer, "<- " + DescribeTransfer(kind, printer->state, count));
+      if (goesAway) AddLog(printer, "disconnected after " +
+                                    std::to_string(printer->state.firmwareBytes) +
+                                    " firmware bytes");
+    }
+    if (goesAway) {
+      UnplugSimulatedPrinter(printer);
+      break;
+    }
+    bool delivered = true;
+    for (const Transfer &reply : replies) {
+      const BOOL writing = WriteFile(pipe, reply.data(), static_cast<DWORD>(reply.size()),
+                                     nullptr, &overlapped);
+      if (!Finish(printer, pipe, &overlapped, writing, &count)) {
+        delivered = false;
+        break;
+      }
+    }
+    if (!replies.empty()) {
+      std::lock_guard<std::mutex> hold(printer->lock);
+      AddLog(printer, "-> " + std::to_string(replies.size()) + " block(s)" +
+                          (delivered ? "" : ", not all delivered"));
+    }
+  }
+  DisconnectNamedPipe(pipe);
+  CloseHandle(pipe);
+  CloseHandle(overlapped.hEvent);
+  std::lock_guard<std::mutex> hold(printer->lock);
+  --printer->activeServers;
+  printer->serversDone.notify_all();
+}
+
+bool OfferInstance(SimulatedPrinter *printer, WaitingInstance &instance) {
+  // A printer that takes its time keeps almost no buffer, so the tool's writes really wait.
+  const DWORD inbound = printer->setup.faults.slowWriteMilliseconds ? 1 : kTransferBytes;
+  instance.pipe = CreateNamedPipeW(printer->path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                   PIPE_UNLIMITED_INSTANCES, kReplyRoomBytes, inbound, 0, nullptr);
+  if (instance.pipe == INVALID_HANDLE_VALUE) return false;
+  ResetEvent(instance.overlapped.hEvent);
+  instance.connectedAtOnce = false;
+  if (!ConnectNamedPipe(instance.pipe, &instance.overlapped) &&
+      GetLastError() == ERROR_PIPE_CONNECTED) {
+    // Connected between creation and this call: no completion will come, signal it here.
+    instance.connectedAtOnce = true;
+    SetEvent(instance.overlapped.hEvent);
+  }
+  return true;
+}
+
+// Closes the instances still waiting for a client.
+void WithdrawInstances(SimulatedPrinter *printer) {
+  for (WaitingInstance &instance : printer->waiting) {
+    if (instance.pipe != INVALID_HANDLE_VALUE) {
+      CancelIoEx(instance.pipe, &instance.overlapped);
+      DWORD unused = 0;
+      GetOverlappedResult(instance.pipe, &instance.overlapped, &unused, TRUE);
+      CloseHandle(instance.pipe);
+    }
+    if (instance.overlapped.hEvent) CloseHandle(instance.overlapped.hEvent);
+    instance = WaitingInstance();
+  }
+}
+
+// Offers the first instances before the printer counts as started: the tool may open it at once.
+bool OfferFirstInstances(SimulatedPrinter *printer) {
+  bool offered = true;
+  for (WaitingInstance &instance : printer->waiting) {
+    instance.overlapped.hEvent = NewEvent();
+    offered = OfferInstance(printer, instance) && offered;
+  }
+  return offered;
+}
+
+void Listen(SimulatedPrinter *printer) {
+  WaitingInstance *waiting = printer->waiting;
+  HANDLE waits[kWaitingInstances + 1];
+  for (int i = 0; i < kWaitingInstances; ++i) waits[i] = waiting[i].overlapped.hEvent;
+  waits[kWaitingInstances] = printer->stopEvent;
+  for (;;) {
+    const DWORD which = WaitForMultipleObjects(kWaitingInstances + 1, waits, FALSE, INFINITE);
+    if (which >= WAIT_OBJECT_0 + kWaitingInstances) break;
+    WaitingInstance &instance = waiting[which - WAIT_OBJECT_0];
+    DWORD unused = 0;
+    if (instance.pipe != INVALID_HANDLE_VALUE &&
+        (instance.connectedAtOnce ||
+         GetOverlappedResult(instance.pipe, &instance.overlapped, &unused, FALSE))) {
+      std::lock_guard<std::mutex> hold(printer->lock);
+      ++printer->connections;
+      ++printer->activeServers;
+      std::thread(Serve, printer, instance.pipe).detach();
+    } else if (instance.pipe != INVALID_HANDLE_VALUE) {
+      CloseHandle(instance.pipe);
+    }
+    if (!OfferInstance(printer, instance)) {
+      // No instance could be made (should not happen): avoid spinning on a signalled event.
+      ResetEvent(instance.overlapped.hEvent);
+      if (WaitForSingleObject(printer->stopEvent, 100) == WAIT_OBJECT_0) break;
+      SetEvent(instance.overlapped.hEvent);
+    }
+  }
+  WithdrawInstances(printer);
+}
+
+std::wstring InstanceId(const SimulatedPrinterSetup &setup) {
+  return L"USB\\VID_" + setup.vendorId + L"&PID_" + setup.productId + L"\\KORVEXSIM" +
+         setup.serial;
+}
+
+bool SetString(HKEY key, const wchar_t *name, const std::wstring &value) {
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+bool CreateKey(HKEY parent, const std::wstring &path, HKEY *key) {
+  return RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key,
+                         nullptr) == ERROR_SUCCESS;
+}
+
+// The name of the pipe behind a handle, without "\\.\pipe", or empty for anything else.
+std::wstring PipeNameOf(HANDLE device) {
+  alignas(FILE_NAME_INFO) unsigned char buffer[2048] = {};
+  if (!GetFileInformationByHandleEx(device, FileNameInfo, buffer, sizeof buffer - 2)) return {};
+  const auto *info = reinterpret_cast<const FILE_NAME_INFO *>(buffer);
+  return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+}
+
+}  // namespace
+
+SimulatedPrinter *StartSimulatedPrinter(const SimulatedPrinterSetup &setup) {
+  auto *printer = new SimulatedPrinter;
+  printer->setup = setup;
+  printer->path = std::wstring(kPipePrefix) + L"id_" + setup.vendorId + L"&pid_" +
+                  setup.productId + L"#sim" + setup.serial + L"#" + kInterfaceGuid;
+  printer->key = kSimulatedKeyPrefix + setup.serial;
+  printer->state = NewPrinterState(setup.identity, setup.faults);
+  printer->stopEvent = NewEvent();
+  if (!setup.firmwareFile.empty()) {
+    printer->firmwareFile = CreateFileW(setup.firmwareFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  // Refuse a pipe name that is already served: two printers on one name would share clients.
+  HANDLE probe = CreateNamedPipeW(printer->path.c_str(),
+                                  PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                  PIPE_TYPE_MESSAGE, PIPE_UNLIMITED_INSTANCES, 1, 1, 0, nullptr);
+  const bool nameFree = probe != INVALID_HANDLE_VALUE;
+  if (nameFree) CloseHandle(probe);
+  if (!nameFree || (!setup.firmwareFile.empty() && printer->firmwareFile == INVALID_HANDLE_VALUE) ||
+      !OfferFirstInstances(printer)) {
+    StopSimulatedPrinter(printer);
+    return nullptr;
+  }
+  printer->listener = std::thread(Listen, printer);
+  {
+    std::lock_guard<std::mutex> hold(runningLock);
+    running.push_back(printer);
+  }
+  if (setup.registerInterface) {
+    printer->registered = RegisterPrinterInterface(printer->key, InstanceId(setup), printer->path);
+    if (!printer->registered) {
+      StopSimulatedPrinter(printer);
+      return nullptr;
+    }
+  }
+  return printer;
+}
+
+void UnplugSimulatedPrinter(SimulatedPrinter *printer) {
+  SetEvent(printer->stopEvent);
+  // Once this returns no instance waits any more, so opening the printer fails.
+  std::lock_guard<std::mutex> hold(printer->listenerLock);
+  if (printer->listener.joinable()) {
+    printer->listener.join();
+  } else {
+    WithdrawInstances(printer);
+  }
+}
+
+void StopSimulatedPrinter(SimulatedPrinter *printer) {
+  if (!printer) return;
+  {
+    std::lock_guard<std::mutex> hold(runningLock);
+    running.erase(std::remove(running.begin(), running.end(), printer), running.end());
+  }
+  if (printer->registered) UnregisterPrinterInterface(printer->key);
+  UnplugSimulatedPrinter(printer);
+  {
+    std::unique_lock<std::mutex> hold(printer->lock);
+    printer->serversDone.wait(hold, [printer] { return printer->activeServers == 0; });
+  }
+  if (printer->firmwareFile != INVALID_HANDLE_VALUE) CloseHandle(printer->firmwareFile);
+  CloseHandle(printer->stopEvent);
+  delete printer;
+}
+
+std::wstring SimulatedPrinterPath(const SimulatedPrinter *printer) { return printer->path; }
+
+SimulatedPrinterRecord ReadSimulatedPrinter(const SimulatedPrinter *printer) {
+  auto *editable = const_cast<SimulatedPrinter *>(printer);
+  std::lock_guard<std::mutex> hold(editable->lock);
+  SimulatedPrinterRecord record;
+  record.received = printer->state.received;
+  record.settings = printer->state.settings;
+  record.log = printer->log;
+  record.firmwareBytes = printer->state.firmwareBytes;
+  record.connections = printer->connections;
+  record.openConnections = printer->activeServers;
+  record.ippMode = printer->state.ippMode;
+  return record;
+}
+
+bool RegisterPrinterInterface(const std::wstring &key, const std::wstring &instance,
+                              const std::wstring &symbolicLink) {
+  HKEY interfaceKey = nullptr, referenceKey = nullptr, controlKey = nullptr, enumKey = nullptr;
+  bool done = CreateKey(HKEY_LOCAL_MACHINE, std::wstring(kDeviceClassesKey) + L"\\" + key,
+                        &interfaceKey) &&
+              SetString(interfaceKey, L"DeviceInstance", instance) &&
+              CreateKey(interfaceKey, L"#", &referenceKey) &&
+              SetString(referenceKey, L"SymbolicLink", symbolicLink) &&
+              CreateKey(referenceKey, L"Control", &controlKey);
+  if (done) {
+    const DWORD linked = 1;
+    done = RegSetValueExW(controlKey, L"Linked", 0, REG_DWORD,
+                          reinterpret_cast<const BYTE *>(&linked), sizeof linked) == ERROR_SUCCESS;
+  }
+  done = done && CreateKey(HKEY_LOCAL_MACHINE, std::wstring(kEnumKey) + L"\\" + instance,
+                           &enumKey) &&
+         SetString(enumKey, L"ClassGUID", kPrinterClassGuid);
+  for (HKEY open : {interfaceKey, referenceKey, controlKey, enumKey}) {
+    if (open) RegCloseKey(open);
+  }
+  if (!done) UnregisterPrinterInterface(key);
+  return done;
+}
+
+void UnregisterPrinterInterface(const std::wstring &key) {
+  const std::wstring interfacePath = std::wstring(kDeviceClassesKey) + L"\\" + key;
+  wchar_t instance[512] = {};
+  DWORD bytes = sizeof instance - sizeof(wchar_t);
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, interfacePath.c_str(), L"DeviceInstance", RRF_RT_REG_SZ,
+                   nullptr, instance, &bytes) == ERROR_SUCCESS &&
+      instance[0]) {
+    const std::wstring instancePath = std::wstring(kEnumKey) + L"\\" + instance;
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, instancePath.c_str());
+    // The "VID_…&PID_…" level goes too once no instance is left under it.
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, instancePath.substr(0, instancePath.rfind(L'\\')).c_str());
+  }
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, interfacePath.c_str());
+}
+
+int RemoveSimulatedInterfaces() {
+  std::vector<std::wstring> keys;
+  HKEY classKey = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDeviceClassesKey, 0, KEY_READ, &classKey) !=
+      ERROR_SUCCESS) {
+    return 0;
+  }
+  wchar_t name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 256;
+    if (RegEnumKeyExW(classKey, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    if (std::wstring(name).rfind(kSimulatedKeyPrefix, 0) == 0) keys.push_back(name);
+  }
+  RegCloseKey(classKey);
+  for (const std::wstring &key : keys) UnregisterPrinterInterface(key);
+  return static_cast<int>(keys.size());
+}
+
+BOOL WINAPI SimulatedDeviceControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes,
+                                   LPVOID output, DWORD outputBytes, LPDWORD returnedBytes,
+                                   LPOVERLAPPED overlapped) {
+  const std::wstring name = PipeNameOf(device);
+  SimulatedPrinter *printer = nullptr;
+  if (!name.empty()) {
+    std::lock_guard<std::mutex> hold(runningLock);
+    for (SimulatedPrinter *candidate : running) {
+      const std::wstring own = candidate->path.substr(std::wcslen(kPipePrefix) - 1);
+      if (CompareStringOrdinal(own.c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL) {
+        printer = candidate;
+      }
+    }
+  }
+  if (!printer || (code != IOCTL_USBPRINT_GET_PROTOCOL && code != IOCTL_USBPRINT_SET_PROTOCOL)) {
+    return DeviceIoControl(device, code, input, inputBytes, output, outputBytes, returnedBytes,
+                           overlapped);
+  }
+  std::lock_guard<std::mutex> hold(printer->lock);
+  if (code == IOCTL_USBPRINT_GET_PROTOCOL) {
+    if (!output || outputBytes < sizeof(DWORD)) {
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return FALSE;
+    }
+    *static_cast<DWORD *>(output) =
+        printer->state.ippMode ? kIppOverUsbProtocol : kBidirectionalProtocol;
+    if (returnedBytes) *returnedBytes = sizeof(DWORD);
+    AddLog(printer, "protocol asked");
+    return TRUE;
+  }
+  if (!input || inputBytes < sizeof(DWORD)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const DWORD protocol = *static_cast<const DWORD *>(input);
+  if (protocol == kBidirectionalProtocol) printer->state.ippMode = false;
+  if (protocol == kIppOverUsbProtocol) printer->state.ippMode = true;
+  if (returnedBytes) *returnedBytes = 0;
+  AddLog(printer, "protocol set to " + std::to_string(protocol));
+  return TRUE;
+}

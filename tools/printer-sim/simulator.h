@@ -1,0 +1,74 @@
+// Simulated USB printers for running the tool without hardware: each printer is a message-mode
+// named pipe (one message = one USB transfer) served on threads of the calling process, and,
+// when asked, registered in the Wine registry as a present USB printer interface so that the
+// tool's SetupAPI walk finds it. Used by korvex-printer-sim.exe and by in-process tests.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "printer_logic.h"
+
+struct SimulatedPrinterSetup {
+  std::wstring vendorId = L"4B56";   // 4 hex digits, as they stand in the pipe name
+  std::wstring productId = L"0100";  // 4 hex digits
+  std::wstring serial = L"0001";     // unique among running printers: pipe name, registry key
+  PrinterIdentity identity;
+  PrinterFaults faults;
+  bool registerInterface = true;  // make it visible to SetupAPI
+  std::wstring firmwareFile;      // receives every firmware byte (truncated at start); optional
+  std::function<void(const std::string &)> logLine;  // also told each log line as it happens
+};
+
+struct SimulatedPrinter;
+
+// Starts serving the printer; nullptr when its pipe cannot be created or it cannot be
+// registered. The pipe always has an instance waiting, so the tool can open it again at once.
+SimulatedPrinter *StartSimulatedPrinter(const SimulatedPrinterSetup &setup);
+// Unregisters the printer, ends every connection and frees it.
+void StopSimulatedPrinter(SimulatedPrinter *printer);
+// The printer goes away as if unplugged: its connections end and opening it fails from now on.
+// It stays registered until stopped.
+void UnplugSimulatedPrinter(SimulatedPrinter *printer);
+
+// \\.\pipe\id_<vid>&pid_<pid>#sim<serial>#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}: the vendor
+// and product digits stand where the tool reads them in a USB device path, and the GUID field
+// is delimited as in one.
+std::wstring SimulatedPrinterPath(const SimulatedPrinter *printer);
+
+// What the printer has seen so far (a copy, safe while it runs).
+struct SimulatedPrinterRecord {
+  std::vector<std::string> received;  // command record names, in order
+  std::vector<std::string> settings;  // assignments received
+  std::vector<std::string> log;       // one line per transfer
+  unsigned long long firmwareBytes = 0;
+  int connections = 0;        // how often the pipe was opened
+  int openConnections = 0;    // connections still being served
+  bool ippMode = false;
+};
+SimulatedPrinterRecord ReadSimulatedPrinter(const SimulatedPrinter *printer);
+
+// ---- Registration in the registry of the Wine prefix -------------------------------------------
+// A present interface of the USB printer class: DeviceClasses\{GUID}\<key> with DeviceInstance,
+// "#" holding SymbolicLink (the path the tool opens) and "#\Control" holding Linked = 1, and the
+// instance's Enum key with its ClassGUID. The key must not be the name Wine would derive from the
+// instance, or Wine replaces the link by a path of its own.
+bool RegisterPrinterInterface(const std::wstring &key, const std::wstring &instance,
+                              const std::wstring &symbolicLink);
+void UnregisterPrinterInterface(const std::wstring &key);
+// Removes every interface a simulator registered (keys "korvex-sim-…"), also those left behind
+// by a simulator that was killed. Returns how many were removed.
+int RemoveSimulatedInterfaces();
+constexpr wchar_t kSimulatedKeyPrefix[] = L"korvex-sim-";
+
+// ---- The protocol switch ------------------------------------------------------------------------
+// A pipe answers no USB printer driver control code. This stands in for DeviceIoControl: on a
+// handle of a running simulated printer it answers IOCTL_USBPRINT_GET_PROTOCOL (4 in IPP mode,
+// else 2) and takes IOCTL_USBPRINT_SET_PROTOCOL 2 (which ends IPP mode); on anything else it
+// calls DeviceIoControl. In-process tests install it as the tool's printerDeviceControl.
+BOOL WINAPI SimulatedDeviceControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes,
+                                   LPVOID output, DWORD outputBytes, LPDWORD returnedBytes,
+                                   LPOVERLAPPED overlapped);
