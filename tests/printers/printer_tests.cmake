@@ -33,9 +33,10 @@ if(KORVEX_WINDOWS)
   if(CMAKE_CROSSCOMPILING)
     set_tests_properties(${printerLogicTestList} ${printerTestList} PROPERTIES
                          FIXTURES_REQUIRED "xvfb;wine" TIMEOUT 60)
-    # Registered printers are visible to every discovery in the prefix: one such test at a time.
+    # Registered printers are visible to every discovery in the prefix, also to that of a test
+    # of another part that starts an operation of the program: these tests run alone.
     set(registeringTests ${printerTestList})
-    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram)\\.")
-    set_tests_properties(${registeringTests} PROPERTIES RESOURCE_LOCK printers)
+    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|UpgradeStart)\\.")
+    set_tests_properties(${registeringTests} PROPERTIES RESOURCE_LOCK printers RUN_SERIAL ON)
   endif()
 endif()

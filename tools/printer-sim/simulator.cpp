@@ -27,6 +27,7 @@ constexpr DWORD kTransferBytes = 4096;      // what the tool writes at most in o
 // its write until the tool has read it, and the next is written only then: one transfer per
 // read, as from a USB printer.
 constexpr DWORD kReplyRoomBytes = 1;
+constexpr DWORD kEmptyBlockPause = 200;
 // Instances kept waiting for a client: the tool opens the device again right after closing it
 // (transaction after transaction), and an instance still busy with the old handle is no use.
 constexpr int kWaitingInstances = 2;
@@ -138,6 +139,12 @@ void Serve(SimulatedPrinter *printer, HANDLE pipe) {
     }
     bool delivered = true;
     for (const Transfer &reply : replies) {
+      // A zero-length transfer ends only a read that is already waiting; in byte mode one that
+      // comes later reads on into the next block. Give the tool time to ask first.
+      if (reply.empty() && WaitForSingleObject(printer->stopEvent, kEmptyBlockPause) == WAIT_OBJECT_0) {
+        delivered = false;
+        break;
+      }
       const BOOL writing = WriteFile(pipe, reply.data(), static_cast<DWORD>(reply.size()),
                                      nullptr, &overlapped);
       if (!Finish(printer, pipe, &overlapped, writing, &count)) {
