@@ -1,4 +1,12 @@
-// Maintenance commands 1-18: defaults, the second confirmed command, panel language, setting.
+// Maintenance commands 1-18: restore defaults, the second confirmed command, five panel
+// languages and eleven levels of the setting command. Each is one transaction on a worker.
 #pragma once
 
+#include <windows.h>
+
+// 0 started, declined by the user, or answered by the notice that a family-2 printer lacks
+// command 2; 1 no printer chosen or a firmware-only device; 2 a model that is not supported.
 int RunMaintenanceCommand(int command);
+// Loads slot 0 with the record (no data read) and starts the worker; returns 0.
+int StartMaintenance(const unsigned char *record, int recordLength, int writeOnly);
+DWORD WINAPI MaintenanceWorker(LPVOID writeOnly);

@@ -14,7 +14,8 @@ if(KORVEX_WINDOWS)
   file(GLOB printerTests CONFIGURE_DEPENDS ${printerTestsDir}/win32/*.cpp)
   add_executable(korvex_printer_tests ${printerTests}
                  ${CMAKE_SOURCE_DIR}/tests/win32/box_answerer.cpp
-                 ${CMAKE_SOURCE_DIR}/tests/win32/gui_support.cpp)
+                 ${CMAKE_SOURCE_DIR}/tests/win32/gui_support.cpp
+                 ${CMAKE_SOURCE_DIR}/resources/korvex_tool.rc)
   target_include_directories(korvex_printer_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win32)
   target_link_libraries(korvex_printer_tests PRIVATE korvex_core korvex_printer_sim
                         GTest::gtest_main)
@@ -36,7 +37,7 @@ if(KORVEX_WINDOWS)
     # Registered printers are visible to every discovery in the prefix, also to that of a test
     # of another part that starts an operation of the program: these tests run alone.
     set(registeringTests ${printerTestList})
-    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|UpgradeStart)\\.")
+    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|UpgradeStart|InformationQuery|Maintenance)\\.")
     set_tests_properties(${registeringTests} PROPERTIES RESOURCE_LOCK printers RUN_SERIAL ON)
   endif()
 endif()

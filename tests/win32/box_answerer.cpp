@@ -11,14 +11,16 @@ struct Search {
 
 BOOL CALLBACK MatchBox(HWND window, LPARAM param) {
   auto *search = reinterpret_cast<Search *>(param);
-  wchar_t className[16] = {};
-  wchar_t title[256] = {};
-  GetClassNameW(window, className, 16);
-  GetWindowTextW(window, title, 256);
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
-  if (pid == search->processId && lstrcmpW(className, L"#32770") == 0 &&
-      *search->caption == title) {
+  wchar_t className[16] = {};
+  GetClassNameW(window, className, 16);
+  if (pid != search->processId || lstrcmpW(className, L"#32770") != 0) return TRUE;
+  // Only a dialog's title is asked for: asking another window of this process could wait on a
+  // thread that is itself waiting for this watcher.
+  wchar_t title[256] = {};
+  GetWindowTextW(window, title, 256);
+  if (*search->caption == title) {
     search->box = window;
     return FALSE;
   }
@@ -50,6 +52,8 @@ BoxAnswerer::~BoxAnswerer() {
   if (thread_.joinable()) thread_.join();
 }
 
+void BoxAnswerer::Stop() { stopped_ = true; }
+
 AnsweredBox BoxAnswerer::Result() {
   if (thread_.joinable()) thread_.join();
   return result_;
@@ -57,7 +61,7 @@ AnsweredBox BoxAnswerer::Result() {
 
 void BoxAnswerer::Watch() {
   const DWORD start = GetTickCount();
-  while (GetTickCount() - start < timeoutMs_) {
+  while (!stopped_ && GetTickCount() - start < timeoutMs_) {
     Search search = {&caption_, processId_, nullptr};
     EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
     if (search.box) {

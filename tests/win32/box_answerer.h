@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -22,6 +23,8 @@ class BoxAnswerer {
   ~BoxAnswerer();
   // Waits for the watcher and returns what it saw.
   AnsweredBox Result();
+  // Stops watching for a box that did not come (Result then returns at once).
+  void Stop();
 
  private:
   void Watch();
@@ -29,6 +32,7 @@ class BoxAnswerer {
   int button_;
   DWORD timeoutMs_;
   DWORD processId_;
+  std::atomic<bool> stopped_{false};
   AnsweredBox result_;
   std::thread thread_;
 };

@@ -2,12 +2,14 @@
 #include "gui_support.h"
 
 #include <commctrl.h>
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <thread>
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/startup.h"
 #include "app/tables.h"
 
 namespace {
@@ -18,6 +20,24 @@ int quitCode = 0;
 bool QuitReceived(int *code) {
   *code = quitCode;
   return quitReceived;
+}
+
+void StartProgramWindowOnce() {
+  if (!app.mainWindow) {
+    ASSERT_EQ(StartUp(GetModuleHandleW(nullptr)), 0);
+  }
+}
+
+bool RunCommandUntilIdle(int commandId, DWORD timeoutMs, const std::function<void()> &meanwhile) {
+  bool sawBusy = false;
+  SendMessageW(app.mainWindow, WM_COMMAND, commandId, 0);
+  return PumpUntil(
+      [&] {
+        if (meanwhile) meanwhile();
+        sawBusy = sawBusy || app.isBusy;
+        return sawBusy && !app.isBusy;
+      },
+      timeoutMs);
 }
 
 void Pump(DWORD milliseconds) {

@@ -7,6 +7,14 @@
 #include <functional>
 #include <string>
 
+// Starts the program's own main window in this process (StartUp), once: its window class can
+// be registered only once per process.
+void StartProgramWindowOnce();
+// Sends a command to the main window and serves it until a worker thread has entered and left
+// the busy state; meanwhile runs on each turn. False when that did not happen in time.
+bool RunCommandUntilIdle(int commandId, DWORD timeoutMs = 40000,
+                         const std::function<void()> &meanwhile = nullptr);
+
 // Processes this thread's messages for the given time.
 void Pump(DWORD milliseconds);
 // Processes messages until done() holds or the time runs out; returns done().

@@ -31,12 +31,7 @@ int ExpectedDpi() {
 
 class MainWindow : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    // One window per process: the window class can be registered only once.
-    if (!app.mainWindow) {
-      ASSERT_EQ(StartUp(GetModuleHandleW(nullptr)), 0);
-    }
-  }
+  static void SetUpTestSuite() { StartProgramWindowOnce(); }
   void SetUp() override {
     ASSERT_TRUE(IsWindow(app.mainWindow));
     if (app.noticeShown) HideNotice();

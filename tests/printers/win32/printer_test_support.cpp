@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/main_window.h"
+#include "device/discovery.h"
 #include "app/notice.h"
 #include "app/tables.h"
 #include "device/transaction.h"
@@ -285,4 +287,29 @@ void MenuDriver::Drive() {
     if (attempt > 0 || pick_ < 0) PostMessageW(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
     Sleep(50);
   }
+}
+
+void ProgramOnPrinters::SetUpTestSuite() { StartProgramWindowOnce(); }
+
+void ProgramOnPrinters::SetUp() {
+  RemoveSimulatedInterfaces();
+  printerDeviceControl = SimulatedDeviceControl;
+  SendMessageW(app.mainWindow, WM_COMMAND, kFirstLanguageCommand + 1, 0);  // English
+}
+
+void ProgramOnPrinters::TearDown() {
+  printerDeviceControl = DeviceIoControl;
+  RemoveSimulatedInterfaces();
+}
+
+SimulatedPrinterSetup ProgramOnPrinters::Registered(int family, int number) {
+  SimulatedPrinterSetup setup = FamilyPrinter(family, number);
+  setup.registerInterface = true;
+  return setup;
+}
+
+std::wstring PaneText() {
+  wchar_t text[1024] = {};
+  GetWindowTextW(app.infoPane, text, 1024);
+  return text;
 }

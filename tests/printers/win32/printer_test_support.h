@@ -3,6 +3,7 @@
 // helper thread, and the process's handle count.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
@@ -107,3 +108,17 @@ class MenuDriver {
   std::atomic<bool> finished_{false};
   std::thread thread_;
 };
+
+// Tests of the program's own window on simulated printers: the real main window (English), the
+// simulated protocol switch, and no printers registered before or after.
+class ProgramOnPrinters : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+  // A printer of the family, registered so that the window's discovery finds it.
+  static SimulatedPrinterSetup Registered(int family, int number);
+};
+
+// The information pane's text.
+std::wstring PaneText();

@@ -1,0 +1,84 @@
+// The device code.
+#include "info/device_code.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cctype>
+
+#include "app/tables.h"
+#include "device/discovery.h"
+#include "info/information_query.h"
+
+namespace {
+
+// The salt as stored: each byte is the salt byte XOR a value that grows with its position.
+constexpr unsigned char kStoredSalt[kDeviceCodeSaltBytes] = {0x2E, 0x08, 0x4C, 0xA5, 0xE3,
+                                                             0xEA, 0x95, 0x93, 0xCC};
+
+unsigned char SaltMask(int position) { return static_cast<unsigned char>(0x65 + 11 * position); }
+
+int Append(unsigned char *input, int count, const wchar_t *field, int maximum) {
+  for (int i = 0; i < maximum && field[i]; ++i) input[count++] = static_cast<unsigned char>(field[i]);
+  return count;
+}
+
+}  // namespace
+
+void BuildDeviceCodeSalt(unsigned char salt[kDeviceCodeSaltBytes]) {
+  for (int i = 0; i < kDeviceCodeSaltBytes; ++i) salt[i] = kStoredSalt[i] ^ SaltMask(i);
+}
+
+int AssembleDeviceCodeInput(unsigned char input[kDeviceCodeInputBytes]) {
+  ZeroMemory(input, kDeviceCodeInputBytes);
+  int count = 0;
+  count = Append(input, count, productCode, 10);
+  count = Append(input, count, currentDeviceId, 8);
+  count = Append(input, count, modelCode, 8);
+  count = Append(input, count, macAddress, 17);
+  count = Append(input, count, firmwareVersion, 15);
+  count = Append(input, count, memorySize, 4);
+  unsigned char salt[kDeviceCodeSaltBytes];
+  BuildDeviceCodeSalt(salt);
+  for (int i = 0; i < kDeviceCodeSaltBytes && salt[i]; ++i) input[count++] = salt[i];
+  return count;
+}
+
+int Md5Digest(const unsigned char *bytes, int count, unsigned char digest[16]) {
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+    return 1;
+  }
+  HCRYPTHASH hash = 0;
+  if (!CryptCreateHash(provider, CALG_MD5, 0, 0, &hash)) {
+    CryptReleaseContext(provider, 0);
+    return 1;
+  }
+  DWORD digestLength = 16;
+  const bool hashed = CryptHashData(hash, bytes, count, 0) &&
+                      CryptGetHashParam(hash, HP_HASHVAL, digest, &digestLength, 0) &&
+                      digestLength == 16;
+  CryptDestroyHash(hash);
+  CryptReleaseContext(provider, 0);
+  return hashed ? 0 : 1;
+}
+
+int ComputeDeviceCode() {
+  unsigned char input[kDeviceCodeInputBytes];
+  const int count = AssembleDeviceCodeInput(input);
+  unsigned char digest[16];
+  if (Md5Digest(input, count, digest)) return 1;
+
+  const wchar_t *digits = InternalString(70);
+  wchar_t text[42];
+  int length = 0;
+  for (int i = 0; i < 8 && modelCode[i]; ++i) text[length++] = modelCode[i];
+  text[length++] = InternalString(72)[0];
+  for (unsigned char byte : digest) {
+    text[length++] = static_cast<wchar_t>(std::toupper(digits[byte >> 4]));
+    text[length++] = static_cast<wchar_t>(std::toupper(digits[byte & 0x0F]));
+  }
+  text[length] = 0;
+  lstrcpyW(deviceCode, text);
+  return 0;
+}
