@@ -17,7 +17,9 @@ std::wstring Pick(const std::wstring &source, std::vector<unsigned char> numbers
   output[outputUnits] = L'#';
   EXPECT_EQ(PickLines(source.c_str(), output.data(), outputUnits, numbers.data()), 0);
   EXPECT_EQ(output[outputUnits], L'#') << "written past the buffer";
-  if (outputUnits > 0) EXPECT_EQ(output[outputUnits - 1], 0) << "the terminator was overwritten";
+  if (outputUnits > 0) {
+    EXPECT_EQ(output[outputUnits - 1], 0) << "the terminator was overwritten";
+  }
   return std::wstring(output.data());
 }
 

@@ -1,0 +1,227 @@
+// Starting an upgrade as the user does: button 901 with the open dialog, a dropped file, the
+// command line of korvex_tool.exe; printers found by the real discovery. These tests register
+// simulated printers, which every discovery in the prefix sees, so they run alone.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "app/app_state.h"
+#include "app/tables.h"
+#include "box_answerer.h"
+#include "device/discovery.h"
+#include "firmware/package_builder.h"
+#include "firmware/upgrade_run.h"
+#include "gui_support.h"
+#include "printer_test_support.h"
+#include "tests/bytes/package_test_support.h"
+#include "upgrade_test_support.h"
+
+namespace {
+
+using package_test::FirmwareLike;
+
+constexpr int kFileNameField = 0x47C;  // cmb13
+
+// korvex_tool.exe stands beside the simulator in the build tree.
+std::wstring ToolExe() {
+  const std::wstring simulator = KORVEX_PRINTER_SIM_EXE;
+  return simulator.substr(0, simulator.find_last_of(L"\\/") + 1) + L"korvex_tool.exe";
+}
+
+// Waits for the open dialog of this process, notes what it shows, and then either chooses the
+// file it was opened on or cancels it.
+class OpenDialogDriver {
+ public:
+  explicit OpenDialogDriver(bool choose) : choose_(choose), thread_([this] { Drive(); }) {}
+  ~OpenDialogDriver() { Finish(); }
+  void Finish() {
+    if (thread_.joinable()) thread_.join();
+  }
+  bool shown = false;
+  HWND owner = nullptr;
+  std::wstring fileName;
+
+ private:
+  static BOOL CALLBACK Match(HWND window, LPARAM param) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == GetCurrentProcessId() && IsWindowVisible(window) &&
+        GetDlgItem(window, kFileNameField)) {
+      *reinterpret_cast<HWND *>(param) = window;
+      return FALSE;
+    }
+    return TRUE;
+  }
+  void Drive() {
+    HWND dialog = nullptr;
+    for (const DWORD start = GetTickCount(); !dialog && GetTickCount() - start < 10000;) {
+      EnumWindows(Match, reinterpret_cast<LPARAM>(&dialog));
+      if (!dialog) Sleep(20);
+    }
+    if (!dialog) return;
+    shown = true;
+    owner = GetWindow(dialog, GW_OWNER);
+    wchar_t text[MAX_PATH] = {};
+    GetDlgItemTextW(dialog, kFileNameField, text, MAX_PATH);
+    fileName = text;
+    PostMessageW(dialog, WM_COMMAND, choose_ ? IDOK : IDCANCEL, 0);
+  }
+  bool choose_;
+  std::thread thread_;
+};
+
+// An HDROP of one file, as the shell hands it to the window.
+HDROP DropOf(const std::wstring &name) {
+  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (name.size() + 2) * sizeof(wchar_t));
+  auto *drop = static_cast<DROPFILES *>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  lstrcpyW(reinterpret_cast<wchar_t *>(drop + 1), name.c_str());
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+std::wstring FileNamePart(const std::wstring &path) {
+  return path.substr(path.find_last_of(L"\\/") + 1);
+}
+
+class UpgradeStart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RemoveSimulatedInterfaces();  // left behind by a simulator that was killed
+    printerDeviceControl = SimulatedDeviceControl;
+    UseUpgradeWindow();
+  }
+  void TearDown() override { printerDeviceControl = DeviceIoControl; }
+};
+
+TEST_F(UpgradeStart, ButtonWithTheDialogCancelledStartsNothing) {
+  UpgradePrinter printer(L"015C", 2, 1, true);
+  FirmwareFile previous(L"previous.bin", FirmwareLike(5000, 0x1B, 1));
+  lstrcpynW(app.firmwarePath, previous.path().c_str(), 260);
+  SetWindowTextW(app.infoPane, L"untouched");
+  OpenDialogDriver dialog(false);
+  const SeenRun run = WatchStart([] { return StartFirmwareUpgrade(2, 1); }, false);
+  dialog.Finish();
+  Pump(300);
+
+  EXPECT_EQ(run.exitCode, 1u);
+  ASSERT_TRUE(dialog.shown);
+  EXPECT_EQ(dialog.owner, app.mainWindow);
+  EXPECT_NE(dialog.fileName.find(FileNamePart(previous.path())), std::wstring::npos)
+      << "the dialog opens on the previous path";
+  EXPECT_EQ(printerSelected, 1) << "the printer chosen by discovery stays selected";
+  EXPECT_EQ(std::wstring(currentDevicePath), printer.path());
+  EXPECT_EQ(run.pane, L"untouched");
+  EXPECT_EQ(run.heading, L"") << "no upgrade thread";
+  EXPECT_TRUE(printer.record().received.empty());
+  EXPECT_EQ(printer.record().firmwareBytes, 0u);
+}
+
+TEST_F(UpgradeStart, ButtonAndDialogUpgradeTheChosenFile) {
+  UpgradePrinter printer(L"015C", 2, 1, true);
+  const Bytes image = FirmwareLike(30000, 0x1B, 2);
+  FirmwareFile file(L"chosen.bin", image);
+  lstrcpynW(app.firmwarePath, file.path().c_str(), 260);
+  OpenDialogDriver dialog(true);
+  const SeenRun run = WatchStart([] { return StartFirmwareUpgrade(2, 1); }, true);
+  dialog.Finish();
+  EXPECT_EQ(run.exitCode, 0u);
+  ASSERT_TRUE(dialog.shown);
+  EXPECT_EQ(printer.Firmware(), image);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].caption, UiText(26));
+  EXPECT_EQ(std::wstring(app.firmwarePath), file.path());
+}
+
+TEST_F(UpgradeStart, DroppedFileIsUpgradedWithoutADialog) {
+  UpgradePrinter printer(L"015C", 2, 1, true);
+  const Bytes image = FirmwareLike(30000, 0x1B, 3);
+  FirmwareFile file(L"dropped.bin", image);
+  const SeenRun run = WatchStart(
+      [&] {
+        SendMessageW(app.mainWindow, WM_DROPFILES, reinterpret_cast<WPARAM>(DropOf(file.path())),
+                     0);
+        return 0;
+      },
+      true);
+  EXPECT_EQ(printer.Firmware(), image);
+  EXPECT_EQ(run.heading, UiText(12));
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].caption, UiText(26));
+}
+
+TEST_F(UpgradeStart, UnattendedStartWithoutAChoiceClosesTheProgram) {
+  FirmwareFile file(L"unused.bin", FirmwareLike(5000, 0x1B, 4));
+  lstrcpynW(app.firmwarePath, file.path().c_str(), 260);
+  {
+    // No printer at all: discovery says so in a box.
+    UseUpgradeWindow(true);
+    const SeenRun run = WatchStart([] { return StartFirmwareUpgrade(3, 0); }, false);
+    EXPECT_EQ(run.exitCode, 1u);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].caption, UiText(22));
+    EXPECT_EQ(run.closeRequests, 1);
+  }
+  {
+    // Two printers, and the choice menu dismissed.
+    UpgradePrinter first(L"015C", 2, 1, true);
+    UpgradePrinter second(L"0110", 2, 2, true);
+    UseUpgradeWindow(true);
+    MenuDriver menu(-1);
+    const SeenRun run = WatchStart([] { return StartFirmwareUpgrade(3, 0); }, false);
+    EXPECT_TRUE(menu.Finish().shown);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(run.closeRequests, 1);
+    EXPECT_EQ(run.heading, L"") << "no upgrade thread";
+    EXPECT_EQ(first.record().firmwareBytes + second.record().firmwareBytes, 0u);
+  }
+}
+
+// korvex_tool.exe as a user runs it unattended: it upgrades the printer, shows the result and
+// ends by itself.
+TEST_F(UpgradeStart, CommandLineRunUpgradesAndClosesTheProgram) {
+  // The program starts in English: the saved language says so.
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, InternalString(11), InternalString(12), REG_SZ,
+                            L"1", 2 * sizeof(wchar_t)),
+            ERROR_SUCCESS);
+
+  UpgradePrinter printer(L"0110", 2, 1, true);  // KLC-2510: its note shows before the transfer
+  const Bytes image = FirmwareLike(300000, 0x1B, 5);
+  FirmwareFile file(L"command line.bin", BuildSingleImagePackage(
+      reinterpret_cast<const unsigned char *>(kPrinterProductCode), image.data(), image.size(),
+      100000, 6));
+  const std::wstring tool = ToolExe();
+  std::wstring commandLine = L"\"" + tool + L"\" \"" + file.path() + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(tool.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                             nullptr, nullptr, &startup, &process));
+  // This thread keeps serving its window meanwhile, as the window's thread of a program would.
+  AnsweredBox box;
+  bool ended = false;
+  RunOnWorker([&] {
+    BoxAnswerer result(UiText(26), IDOK, 15000, process.dwProcessId);
+    box = result.Result();
+    ended = WaitForSingleObject(process.hProcess, 4000) == WAIT_OBJECT_0;
+  });
+  DWORD exitCode = 99;
+  if (!ended) TerminateProcess(process.hProcess, 99);
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+
+  ASSERT_TRUE(box.found) << "no result box";
+  EXPECT_EQ(box.text, UiText(32));
+  EXPECT_TRUE(ended) << "the program did not close itself";
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(printer.Firmware(), image);
+}
+
+}  // namespace
