@@ -28,16 +28,36 @@ void StartProgramWindowOnce() {
   }
 }
 
+namespace {
+
+// Set when button 900 is disabled: a worker has entered the busy state. A short operation can
+// enter and leave it between two looks at app.isBusy, but not without disabling the button.
+volatile LONG queryButtonDisabled = 0;
+
+LRESULT CALLBACK WatchEnable(int code, WPARAM wParam, LPARAM lParam) {
+  const auto *call = reinterpret_cast<const CWPSTRUCT *>(lParam);
+  if (code == HC_ACTION && call->message == WM_ENABLE && call->hwnd == app.queryButton &&
+      !call->wParam) {
+    InterlockedExchange(&queryButtonDisabled, 1);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
 bool RunCommandUntilIdle(int commandId, DWORD timeoutMs, const std::function<void()> &meanwhile) {
-  bool sawBusy = false;
+  InterlockedExchange(&queryButtonDisabled, 0);
+  HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, WatchEnable, nullptr, GetCurrentThreadId());
   SendMessageW(app.mainWindow, WM_COMMAND, commandId, 0);
-  return PumpUntil(
+  const bool done = PumpUntil(
       [&] {
         if (meanwhile) meanwhile();
-        sawBusy = sawBusy || app.isBusy;
-        return sawBusy && !app.isBusy;
+        return (queryButtonDisabled || app.isBusy) && !app.isBusy &&
+               IsWindowEnabled(app.queryButton);
       },
       timeoutMs);
+  UnhookWindowsHookEx(hook);
+  return done;
 }
 
 void Pump(DWORD milliseconds) {
