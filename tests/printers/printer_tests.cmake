@@ -21,14 +21,17 @@ if(KORVEX_WINDOWS)
                         GTest::gtest_main)
   if(CMAKE_CROSSCOMPILING)
     korvex_wine_path(simExe "${CMAKE_BINARY_DIR}/korvex-printer-sim.exe")
+    korvex_wine_path(shippedExe "${CMAKE_BINARY_DIR}/korvex_tool.exe")
     korvex_wine_path(printerScreenshotDir "${CMAKE_BINARY_DIR}/screenshots")
   else()
     set(simExe "$<TARGET_FILE:korvex-printer-sim>")
+    set(shippedExe "$<TARGET_FILE:korvex_tool>")
     set(printerScreenshotDir "${CMAKE_BINARY_DIR}/screenshots")
   endif()
   target_compile_definitions(korvex_printer_tests PRIVATE
-    KORVEX_PRINTER_SIM_EXE=L"${simExe}" KORVEX_SCREENSHOT_DIR=L"${printerScreenshotDir}")
-  add_dependencies(korvex_printer_tests korvex-printer-sim)
+    KORVEX_PRINTER_SIM_EXE=L"${simExe}" KORVEX_SCREENSHOT_DIR=L"${printerScreenshotDir}"
+    KORVEX_TOOL_EXE=L"${shippedExe}")
+  add_dependencies(korvex_printer_tests korvex-printer-sim korvex_tool)
   gtest_add_tests(TARGET korvex_printer_tests SOURCES ${printerTests} TEST_LIST printerTestList)
 
   if(CMAKE_CROSSCOMPILING)
@@ -37,7 +40,7 @@ if(KORVEX_WINDOWS)
     # Registered printers are visible to every discovery in the prefix, also to that of a test
     # of another part that starts an operation of the program: these tests run alone.
     set(registeringTests ${printerTestList})
-    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|UpgradeStart|InformationQuery|Maintenance)\\.")
+    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|UpgradeStart|InformationQuery|Maintenance|ShippedProgram)\\.")
     set_tests_properties(${registeringTests} PROPERTIES RESOURCE_LOCK printers RUN_SERIAL ON)
   endif()
 endif()

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // Starts the program's own main window in this process (StartUp), once: its window class can
 // be registered only once per process.
@@ -34,3 +35,60 @@ RECT RectInParent(HWND control);
 
 // Saves the screen area as BUILD/screenshots/NAME.png.
 void SaveScreenshot(const std::wstring &name, RECT area);
+
+// korvex_tool.exe in a process of its own, ended by the test when still running.
+struct ChildProgram {
+  PROCESS_INFORMATION process = {};
+  bool started = false;
+
+  explicit ChildProgram(const std::wstring &arguments) {
+    std::wstring commandLine = L"\"" + std::wstring(KORVEX_TOOL_EXE) + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    started = CreateProcessW(KORVEX_TOOL_EXE, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &process) != 0;
+  }
+  ~ChildProgram() {
+    if (!started) return;
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 99);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  // The exit code, or -1 if the program has not ended within the time.
+  int ExitCode(DWORD timeoutMs) {
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    return static_cast<int>(code);
+  }
+  HWND MainWindow(DWORD timeoutMs) {
+    FoundWindow search = {process.dwProcessId, nullptr};
+    const DWORD start = GetTickCount();
+    while (!search.window && GetTickCount() - start < timeoutMs) {
+      EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
+      if (!search.window) Sleep(50);
+    }
+    return search.window;
+  }
+
+ private:
+  struct FoundWindow {
+    DWORD pid;
+    HWND window;
+  };
+  static BOOL CALLBACK MatchMainWindow(HWND window, LPARAM param) {
+    auto *search = reinterpret_cast<FoundWindow *>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (pid == search->pid && lstrcmpW(className, L"Korvex Firmware Tool") == 0 &&
+        IsWindowVisible(window)) {
+      search->window = window;
+      return FALSE;
+    }
+    return TRUE;
+  }
+};

@@ -9,64 +9,9 @@
 #include "app/app_state.h"
 #include "app/tables.h"
 #include "box_answerer.h"
+#include "gui_support.h"
 
 namespace {
-
-struct Program {
-  PROCESS_INFORMATION process = {};
-  bool started = false;
-
-  explicit Program(const std::wstring &arguments) {
-    std::wstring commandLine = L"\"" + std::wstring(KORVEX_TOOL_EXE) + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    started = CreateProcessW(KORVEX_TOOL_EXE, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &startup, &process) != 0;
-  }
-  ~Program() {
-    if (!started) return;
-    if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(process.hProcess, 99);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  // The exit code, or -1 if the program has not ended within the time.
-  int ExitCode(DWORD timeoutMs) {
-    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    return static_cast<int>(code);
-  }
-  HWND MainWindow(DWORD timeoutMs) {
-    FoundWindow search = {process.dwProcessId, nullptr};
-    const DWORD start = GetTickCount();
-    while (!search.window && GetTickCount() - start < timeoutMs) {
-      EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
-      if (!search.window) Sleep(50);
-    }
-    return search.window;
-  }
-
- private:
-  struct FoundWindow {
-    DWORD pid;
-    HWND window;
-  };
-  static BOOL CALLBACK MatchMainWindow(HWND window, LPARAM param) {
-    auto *search = reinterpret_cast<FoundWindow *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (pid == search->pid && lstrcmpW(className, L"Korvex Firmware Tool") == 0 &&
-        IsWindowVisible(window)) {
-      search->window = window;
-      return FALSE;
-    }
-    return TRUE;
-  }
-};
 
 class ProgramRun : public ::testing::Test {
  protected:
@@ -101,7 +46,7 @@ std::set<std::wstring> ReportTempFiles() {
 
 TEST_F(ProgramRun, MoreThanOneArgumentShowsTheErrorBoxAndExitsWith1) {
   for (const wchar_t *arguments : {L"one.bin two.bin", L"a b c"}) {
-    Program program(arguments);
+    ChildProgram program(arguments);
     ASSERT_TRUE(program.started);
     BoxAnswerer answerer(UiText(23), IDOK, 20000, program.process.dwProcessId);
     AnsweredBox box = answerer.Result();
@@ -114,7 +59,7 @@ TEST_F(ProgramRun, MoreThanOneArgumentShowsTheErrorBoxAndExitsWith1) {
 
 TEST_F(ProgramRun, NormalEndDeletesTheTemporaryReportFile) {
   const std::set<std::wstring> before = ReportTempFiles();
-  Program program(L"");
+  ChildProgram program(L"");
   ASSERT_TRUE(program.started);
   HWND window = program.MainWindow(20000);
   ASSERT_NE(window, nullptr);

@@ -31,24 +31,30 @@ struct HandleTable {
   HandleRow rows[1];
 };
 
+struct MenuSearch {
+  DWORD processId;
+  HWND found;
+};
+
 BOOL CALLBACK MatchMenuWindow(HWND window, LPARAM param) {
+  auto *search = reinterpret_cast<MenuSearch *>(param);
   wchar_t className[16] = {};
   GetClassNameW(window, className, 16);
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
-  if (pid == GetCurrentProcessId() && lstrcmpW(className, L"#32768") == 0 &&
+  if (pid == search->processId && lstrcmpW(className, L"#32768") == 0 &&
       IsWindowVisible(window)) {
-    *reinterpret_cast<HWND *>(param) = window;
+    search->found = window;
     return FALSE;
   }
   return TRUE;
 }
 
 // The shown popup menu of this process (window class #32768), or nullptr.
-HWND FindMenuWindow() {
-  HWND found = nullptr;
-  EnumWindows(MatchMenuWindow, reinterpret_cast<LPARAM>(&found));
-  return found;
+HWND FindMenuWindow(DWORD processId) {
+  MenuSearch search = {processId, nullptr};
+  EnumWindows(MatchMenuWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 }  // namespace
@@ -226,12 +232,20 @@ std::string SimulatorProcess::Output() {
   return text;
 }
 
-MenuDriver::MenuDriver(int pick, DWORD timeoutMs, std::wstring screenshot)
-    : pick_(pick), timeoutMs_(timeoutMs), screenshot_(std::move(screenshot)) {
+MenuDriver::MenuDriver(int pick, DWORD timeoutMs, std::wstring screenshot, DWORD processId)
+    : pick_(pick),
+      timeoutMs_(timeoutMs),
+      processId_(processId ? processId : GetCurrentProcessId()),
+      screenshot_(std::move(screenshot)) {
   thread_ = std::thread([this] { Drive(); });
 }
 
 MenuDriver::~MenuDriver() { Finish(); }
+
+SeenMenu MenuDriver::Result() {
+  if (thread_.joinable()) thread_.join();
+  return seen_;
+}
 
 SeenMenu MenuDriver::Finish() {
   finished_ = true;
@@ -242,7 +256,7 @@ SeenMenu MenuDriver::Finish() {
 void MenuDriver::Drive() {
   const DWORD start = GetTickCount();
   HWND menuWindow = nullptr;
-  while (!(menuWindow = FindMenuWindow())) {
+  while (!(menuWindow = FindMenuWindow(processId_))) {
     if (finished_ || GetTickCount() - start > timeoutMs_) return;
     Sleep(20);
   }
@@ -271,6 +285,16 @@ void MenuDriver::Drive() {
     SaveScreenshot(screenshot_, area);
   }
   // Keys go through the menu's own loop, as a user's would: down until the item is lit, Enter.
+  // Another process's menu cannot be read here. Down from no selection lights the items in turn,
+  // skipping separators: with the one separator of the printer menu, pick steps light item pick.
+  if (pick_ >= 0 && count < 0) {
+    for (int step = 0; step < pick_; ++step) {
+      PostMessageW(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+      Sleep(100);
+    }
+    PostMessageW(menuWindow, WM_KEYDOWN, VK_RETURN, 0);
+    Sleep(300);
+  }
   if (pick_ >= 0 && pick_ < count) {
     for (int step = 0; step < 2 * count && IsWindow(menuWindow); ++step) {
       if (GetMenuState(menu, static_cast<UINT>(pick_), MF_BYPOSITION) & MF_HILITE) {

@@ -94,15 +94,21 @@ struct SeenMenu {
 // when given a name. Gives up after timeoutMs; never leaves the menu open.
 class MenuDriver {
  public:
-  explicit MenuDriver(int pick, DWORD timeoutMs = 8000, std::wstring screenshot = L"");
+  // The menu belongs to this process, or to the process with the given id.
+  explicit MenuDriver(int pick, DWORD timeoutMs = 8000, std::wstring screenshot = L"",
+                      DWORD processId = 0);
   ~MenuDriver();
   // Stops watching (for a menu that is not expected) and returns what was seen.
   SeenMenu Finish();
+  // Waits until the menu has been handled (or the time is up) and returns what was seen; for a
+  // menu of another process, whose thread this one need not serve.
+  SeenMenu Result();
 
  private:
   void Drive();
   int pick_;
   DWORD timeoutMs_;
+  DWORD processId_;
   std::wstring screenshot_;
   SeenMenu seen_;
   std::atomic<bool> finished_{false};
