@@ -31,7 +31,7 @@ test: build
 	exit $$status
 
 run: build
-	@scripts/run build/win32
+	@scripts/run build/win32 build/host
 
 # Decode throughput and memory of firmware packages, optimised and without sanitizers.
 bench: bootstrap
