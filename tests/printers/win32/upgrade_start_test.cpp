@@ -27,12 +27,6 @@ using package_test::FirmwareLike;
 
 constexpr int kFileNameField = 0x47C;  // cmb13
 
-// korvex_tool.exe stands beside the simulator in the build tree.
-std::wstring ToolExe() {
-  const std::wstring simulator = KORVEX_PRINTER_SIM_EXE;
-  return simulator.substr(0, simulator.find_last_of(L"\\/") + 1) + L"korvex_tool.exe";
-}
-
 // Waits for the open dialog of this process, notes what it shows, and then either chooses the
 // file it was opened on or cancels it.
 class OpenDialogDriver {
@@ -191,36 +185,25 @@ TEST_F(UpgradeStart, CommandLineRunUpgradesAndClosesTheProgram) {
                             L"1", 2 * sizeof(wchar_t)),
             ERROR_SUCCESS);
 
-  UpgradePrinter printer(L"0110", 2, 1, true);  // KLC-2510: its note shows before the transfer
+  UpgradePrinter printer(L"0110", 2, 1, true);  // KLC-2510: family 2, its note is in the pane
   const Bytes image = FirmwareLike(300000, 0x1B, 5);
   FirmwareFile file(L"command line.bin", BuildSingleImagePackage(
       reinterpret_cast<const unsigned char *>(kPrinterProductCode), image.data(), image.size(),
       100000, 6));
-  const std::wstring tool = ToolExe();
-  std::wstring commandLine = L"\"" + tool + L"\" \"" + file.path() + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  ASSERT_TRUE(CreateProcessW(tool.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                             nullptr, nullptr, &startup, &process));
+  ChildProgram program(L"\"" + file.path() + L"\"");
+  ASSERT_TRUE(program.started);
   // This thread keeps serving its window meanwhile, as the window's thread of a program would.
   AnsweredBox box;
-  bool ended = false;
+  int exitCode = -1;
   RunOnWorker([&] {
-    BoxAnswerer result(UiText(26), IDOK, 15000, process.dwProcessId);
+    BoxAnswerer result(UiText(26), IDOK, 15000, program.process.dwProcessId);
     box = result.Result();
-    ended = WaitForSingleObject(process.hProcess, 4000) == WAIT_OBJECT_0;
+    exitCode = program.ExitCode(4000);
   });
-  DWORD exitCode = 99;
-  if (!ended) TerminateProcess(process.hProcess, 99);
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
 
   ASSERT_TRUE(box.found) << "no result box";
   EXPECT_EQ(box.text, UiText(32));
-  EXPECT_TRUE(ended) << "the program did not close itself";
-  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(exitCode, 0) << "the program closes itself";
   EXPECT_EQ(printer.Firmware(), image);
 }
 
