@@ -117,8 +117,8 @@ struct PartSpec {
   Bytes data;
 };
 
-Bytes Part(size_t length, uint32_t seed = 3) {
-  Bytes data = FirmwareLike(length, 0x1B, seed);
+Bytes Part(size_t length, uint32_t mix = 3) {
+  Bytes data = FirmwareLike(length, 0x1B, mix);
   if (length > 1) data[1] = '%';
   return data;
 }

@@ -64,9 +64,9 @@ inline const FirmwareBuffers &SharedBuffers() {
 }
 
 // Bytes that compress about as well as firmware does: runs of a few opcodes among noise.
-inline Bytes FirmwareLike(size_t length, unsigned char lead = 0x1B, uint32_t seed = 1) {
+inline Bytes FirmwareLike(size_t length, unsigned char lead = 0x1B, uint32_t mix = 1) {
   Bytes b(length);
-  uint32_t x = seed;
+  uint32_t x = mix;
   for (size_t i = 0; i < length; ++i) {
     x = x * 1103515245u + 12345u;
     const unsigned r = x >> 16;

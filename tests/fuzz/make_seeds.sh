@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Seed corpus for the package fuzz target, built by korvex-fwpack: one small file of each kind,
+# Starting corpus for the package fuzz target, built by korvex-fwpack: one small file of each kind,
 # with blocks stored both in under 128 bytes and in more.
 # Usage: make_seeds.sh FWPACK SEED_DIR CORPUS_DIR (the corpus the fuzzer grows, kept between runs)
 set -eu
@@ -8,7 +8,7 @@ rm -rf "$seeds"; mkdir -p "$seeds" "$corpus"
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 python3 - "$work" <<'PY'
 import random, sys
-random.seed(3)
+random = random.Random(3)
 w = sys.argv[1]
 body = bytes(random.choice([0, 1, 0x20, 0x4C, random.randrange(256)]) for _ in range(900))
 open(w + "/image.bin", "wb").write(b"\x1b%-12345X" + body)

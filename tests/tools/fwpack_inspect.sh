@@ -41,7 +41,7 @@ patch() { printf "$(sed 's/\(..\)/\\x\1/g' <<<"$3")" | dd of="$1" bs=1 seek="$2"
 # Firmware-like test data: an ESC % lead, then bytes that compress about 2:1.
 python3 - <<'EOF'
 import random
-random.seed(7)
+random = random.Random(7)
 body = bytes(random.choice([0, 1, 0x20, 0x4C, 0x8B, random.randrange(256)]) for _ in range(200000))
 open("image.bin", "wb").write(b"\x1b%-12345X" + body)
 open("part1.bin", "wb").write(b"\x1b%-1" + body[:3000])

@@ -18,10 +18,10 @@ constexpr wchar_t kStopEventName[] = L"korvex-printer-sim-stop";
 
 const char kUsage[] =
     "usage: korvex-printer-sim [--firmware-dir DIR] [--seconds N] [--stdin] [--quiet]\n"
-    "                          --printer SPEC...\n"
+    "                          --printer SETTINGS...\n"
     "       korvex-printer-sim --stop     ends every simulator running in this Wine prefix\n"
     "       korvex-printer-sim --clean    removes registry entries a killed simulator left\n"
-    "SPEC: comma-separated settings of one printer (\\, \\n \\r \\t \\\\ escape in values):\n"
+    "SETTINGS: comma-separated settings of one printer (\\, \\n \\r \\t \\\\ escape in values):\n"
     "  family=1|2 vid=HHHH pid=HHHH serial=NNNN\n"
     "  model=HHHHHHHH (family 1: reply bytes 6-9) | model=N (family 2: decimal)\n"
     "  firmware=TEXT kernel=TEXT product-code=TEXT mac=TEXT memory=N version=TEXT date=TEXT\n"
@@ -67,16 +67,16 @@ std::wstring Unescape(const std::wstring &value) {
 }
 
 // Splits at commas that are not escaped.
-std::vector<std::wstring> SplitSettings(const std::wstring &spec) {
+std::vector<std::wstring> SplitSettings(const std::wstring &text) {
   std::vector<std::wstring> parts(1);
-  for (size_t i = 0; i < spec.size(); ++i) {
-    if (spec[i] == L'\\' && i + 1 < spec.size()) {
-      parts.back() += spec.substr(i, 2);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'\\' && i + 1 < text.size()) {
+      parts.back() += text.substr(i, 2);
       ++i;
-    } else if (spec[i] == L',') {
+    } else if (text[i] == L',') {
       parts.emplace_back();
     } else {
-      parts.back().push_back(spec[i]);
+      parts.back().push_back(text[i]);
     }
   }
   return parts;
@@ -104,12 +104,12 @@ void UseFamilyDefaults(int family, SimulatedPrinterSetup &setup) {
   }
 }
 
-bool ParsePrinter(const std::wstring &spec, int number, SimulatedPrinterSetup &setup,
+bool ParsePrinter(const std::wstring &text, int number, SimulatedPrinterSetup &setup,
                   std::string *error) {
   wchar_t serial[8];
   swprintf(serial, 8, L"%04d", number);
   setup.serial = serial;
-  std::vector<std::wstring> settings = SplitSettings(spec);
+  std::vector<std::wstring> settings = SplitSettings(text);
   // The family first: it decides the defaults the other settings override.
   UseFamilyDefaults(2, setup);
   for (const std::wstring &setting : settings) {
