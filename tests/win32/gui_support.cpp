@@ -115,6 +115,18 @@ std::wstring SavedLanguageValue() {
   return result == ERROR_SUCCESS ? std::wstring(data) : L"<none>";
 }
 
+std::string ReadFileBytes(const std::wstring &path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD got = 0;
+  if (!bytes.empty()) ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
+  CloseHandle(file);
+  bytes.resize(got);
+  return bytes;
+}
+
 RECT RectInParent(HWND control) {
   RECT rect;
   GetWindowRect(control, &rect);

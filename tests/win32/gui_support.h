@@ -33,6 +33,10 @@ std::wstring SavedLanguageValue();
 // A window's rectangle in its parent's client coordinates.
 RECT RectInParent(HWND control);
 
+// The whole content of a file (also one another process still writes), or "<missing>" when
+// it cannot be opened.
+std::string ReadFileBytes(const std::wstring &path);
+
 // Saves the screen area as BUILD/screenshots/NAME.png.
 void SaveScreenshot(const std::wstring &name, RECT area);
 

@@ -32,16 +32,6 @@ std::string Utf8(const std::wstring &text) {
   return out;
 }
 
-std::string ReadFileBytes(const std::wstring &path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes(GetFileSize(file, nullptr), '\0');
-  DWORD got = 0;
-  if (!bytes.empty()) ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr);
-  CloseHandle(file);
-  return bytes;
-}
 
 std::wstring TempPath(const wchar_t *name) {
   wchar_t directory[MAX_PATH];
