@@ -11,7 +11,8 @@
 //       one simulated printer; per FILE and round: TOOL run unattended on FILE, then bare loops of
 //       as many bytes as the printer received, once opened and reopened every 4 MiB as the
 //       program does; all timed at the printer (first to last byte). Printed: the medians of the
-//       rates and of each round's ratio, and TOOL's peak working set
+//       rates and of each round's ratio, TOOL's peak working set and its working set while its
+//       result box stands (the run's buffers still held)
 #include <windows.h>
 #include <psapi.h>
 
@@ -170,6 +171,7 @@ BOOL CALLBACK MatchBox(HWND window, LPARAM param) {
 struct ToolRun {
   int exitCode = -1;
   SIZE_T peakWorkingSet = 0;
+  SIZE_T finalWorkingSet = 0;  // while the result box stands, the run's buffers still held
   std::wstring boxText;
 };
 
@@ -190,6 +192,7 @@ ToolRun RunTool(const std::wstring &tool, const std::wstring &file) {
     FoundBox search = {child.process.dwProcessId, nullptr};
     EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
     if (search.box) {
+      run.finalWorkingSet = memory.WorkingSetSize;
       wchar_t text[1024] = {};
       GetDlgItemTextW(search.box, 0xFFFF, text, 1024);
       run.boxText = text;
@@ -259,12 +262,12 @@ int Run(int rounds, const std::wstring &tool, const std::vector<std::wstring> &f
     return ok && received == bytes ? rate : 0.0;
   };
 
-  std::printf("%-22s %6s %10s %10s %7s %12s %12s\n", "file", "MiB", "tool MB/s", "bare MB/s",
-              "ratio", "reopen MB/s", "peak WS MiB");
+  std::printf("%-22s %6s %10s %10s %7s %12s %12s %12s\n", "file", "MiB", "tool MB/s",
+              "bare MB/s", "ratio", "reopen MB/s", "peak WS MiB", "end WS MiB");
   int status = 0;
   for (const std::wstring &file : files) {
     std::vector<double> toolRates, bareRates, reopenRates, ratios;
-    SIZE_T peak = 0;
+    SIZE_T peak = 0, atEnd = 0;
     unsigned long long received = 0;
     for (int round = 0; round < rounds; ++round) {
       double toolRate;
@@ -285,6 +288,7 @@ int Run(int rounds, const std::wstring &tool, const std::vector<std::wstring> &f
         break;
       }
       if (toolRun.peakWorkingSet > peak) peak = toolRun.peakWorkingSet;
+      if (toolRun.finalWorkingSet > atEnd) atEnd = toolRun.finalWorkingSet;
       if (received < kTimedBytes) continue;
       // The machine's load drifts: each round's ratio compares runs made one after the other.
       const double bareRate = bareLoop(received, 0);
@@ -295,12 +299,12 @@ int Run(int rounds, const std::wstring &tool, const std::vector<std::wstring> &f
     }
     const std::wstring name = file.substr(file.find_last_of(L"\\/") + 1);
     if (toolRates.empty()) {
-      std::printf("%-22ls %6.0f %10s %10s %7s %12s %12.1f\n", name.c_str(), received / kMiB, "-",
-                  "-", "-", "-", peak / kMiB);
+      std::printf("%-22ls %6.0f %10s %10s %7s %12s %12.1f %12.1f\n", name.c_str(),
+                  received / kMiB, "-", "-", "-", "-", peak / kMiB, atEnd / kMiB);
     } else {
-      std::printf("%-22ls %6.0f %10.1f %10.1f %7.3f %12.1f %12.1f\n", name.c_str(),
+      std::printf("%-22ls %6.0f %10.1f %10.1f %7.3f %12.1f %12.1f %12.1f\n", name.c_str(),
                   received / kMiB, Median(toolRates), Median(bareRates), Median(ratios),
-                  Median(reopenRates), peak / kMiB);
+                  Median(reopenRates), peak / kMiB, atEnd / kMiB);
     }
     std::fflush(stdout);
   }
