@@ -2,8 +2,10 @@
 #include "simulator.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace {
@@ -53,6 +55,7 @@ struct SimulatedPrinter {
   std::mutex lock;  // guards everything below
   std::condition_variable serversDone;
   int activeServers = 0;
+  std::set<int> servedConnections;  // numbers of the connections still being served
   PrinterState state;
   std::vector<std::string> log;
   int connections = 0;
@@ -110,7 +113,18 @@ bool StoreFirmware(SimulatedPrinter *printer, const unsigned char *data, DWORD l
 
 // One connection: the tool opened the device. Transfers are taken and answered until the tool
 // closes its handle or the printer stops.
-void Serve(SimulatedPrinter *printer, HANDLE pipe) {
+void Serve(SimulatedPrinter *printer, HANDLE pipe, int number) {
+  // A USB printer takes its transfers in order. The tool closes one connection before it opens
+  // the next, but the bytes of a closed one may still wait here to be read: a connection is
+  // read only once every earlier one has been served to its end, so firmware is stored in the
+  // order it was sent.
+  {
+    std::unique_lock<std::mutex> hold(printer->lock);
+    while (!printer->servedConnections.empty() && *printer->servedConnections.begin() < number &&
+           WaitForSingleObject(printer->stopEvent, 0) != WAIT_OBJECT_0) {
+      printer->serversDone.wait_for(hold, std::chrono::milliseconds(50));
+    }
+  }
   OVERLAPPED overlapped = {};
   overlapped.hEvent = NewEvent();
   std::vector<unsigned char> buffer(2 * kTransferBytes);
@@ -163,6 +177,7 @@ void Serve(SimulatedPrinter *printer, HANDLE pipe) {
   CloseHandle(overlapped.hEvent);
   std::lock_guard<std::mutex> hold(printer->lock);
   --printer->activeServers;
+  printer->servedConnections.erase(number);
   printer->serversDone.notify_all();
 }
 
@@ -222,9 +237,10 @@ void Listen(SimulatedPrinter *printer) {
         (instance.connectedAtOnce ||
          GetOverlappedResult(instance.pipe, &instance.overlapped, &unused, FALSE))) {
       std::lock_guard<std::mutex> hold(printer->lock);
-      ++printer->connections;
+      const int number = ++printer->connections;
       ++printer->activeServers;
-      std::thread(Serve, printer, instance.pipe).detach();
+      printer->servedConnections.insert(number);
+      std::thread(Serve, printer, instance.pipe, number).detach();
     } else if (instance.pipe != INVALID_HANDLE_VALUE) {
       CloseHandle(instance.pipe);
     }
