@@ -71,7 +71,12 @@ int CheckDeviceId(const unsigned char *descriptor) {
 
 int CheckProductCode(const unsigned char *productCode) {
   LookUpProtocolFamily();
-  if (protocolFamily == 0) return 1;
+  if (protocolFamily == 0) {
+    // A model the tool does not support: said in the pane (and, unattended, in a box), so that
+    // a refused upgrade never ends without a word.
+    ReportFailure(InternalString(0), InternalString(41), InternalString(41));
+    return 1;
+  }
   if (IsFirmwareOnlyDevice()) return 0;
   // The code's length field sits one byte later in a family-2 reply header.
   PrepareCommandSlot(kProductCodeSlot, 1, protocolFamily + 5, 1, CMD_FF05.data(),

@@ -158,7 +158,7 @@ TEST_F(Compatibility, RefusedModelsAndBootLoadersAreNotAsked) {
     const wchar_t *productId;
     DWORD result;
   } cases[] = {
-      {L"4B56", L"0300", 1},  // KT-20 Label, refused: no report either
+      {L"4B56", L"0300", 1},  // KT-20 Label, refused with the reason
       {L"4B56", L"B002", 0},  // a boot loader takes the firmware
       {L"4B52", L"0022", 0},  // a boot vendor's device, whatever its product id
   };
@@ -170,7 +170,8 @@ TEST_F(Compatibility, RefusedModelsAndBootLoadersAreNotAsked) {
     const SeenRun run =
         Check(CheckProductCode, reinterpret_cast<const unsigned char *>("XXXXXXXXXX"));
     EXPECT_EQ(run.exitCode, c.result);
-    EXPECT_EQ(run.pane, kBefore);
+    EXPECT_EQ(run.pane, c.result ? kBefore + std::wstring(L"\r\n") + InternalString(41)
+                                 : std::wstring(kBefore));
     EXPECT_EQ(printer.record().connections, 0);
   }
 }

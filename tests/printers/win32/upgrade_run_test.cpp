@@ -350,7 +350,7 @@ TEST_F(UpgradeRun, ModelNotesAndMessagesFollowTheModel) {
   }
 }
 
-TEST_F(UpgradeRun, RefusedModelEndsAPackageRunSilentlyButTakesARawImage) {
+TEST_F(UpgradeRun, RefusedModelEndsAPackageRunWithItsReasonButTakesARawImage) {
   UpgradePrinter printer(L"0300", 2, 1);  // KT-20 Label, family 0
   const Bytes image = FirmwareLike(30000, 0x1B, 9);
   FirmwareFile package(L"refused.bin", Package(image, 10000));
@@ -359,8 +359,8 @@ TEST_F(UpgradeRun, RefusedModelEndsAPackageRunSilentlyButTakesARawImage) {
   printer.Select();
   SeenRun run = RunUpgrade(package.path());
   EXPECT_EQ(run.exitCode, 1u);
-  EXPECT_EQ(run.pane, UiText(25)) << "no failure line";
-  EXPECT_TRUE(run.boxes.empty());
+  EXPECT_EQ(run.pane, std::wstring(UiText(25)) + L"\r\n" + InternalString(41));
+  EXPECT_TRUE(run.boxes.empty()) << "no box when not unattended";
   EXPECT_FALSE(run.busyAfter);
   EXPECT_EQ(printer.record().connections, 0) << "the printer was not asked";
 
