@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "build_commands.h"
-#include "inspect.h"
+#include "file_report.h"
 
 namespace {
 

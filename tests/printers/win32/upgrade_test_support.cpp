@@ -488,9 +488,9 @@ void AppendPartTo(Bytes &package, const std::string &productCode, unsigned char 
              data.data(), data.size());
 }
 
-Bytes PartData(size_t length, uint32_t seed) {
+Bytes PartData(size_t length, uint32_t mix) {
   Bytes data(length);
-  uint32_t x = seed;
+  uint32_t x = mix;
   for (unsigned char &byte : data) {
     x = x * 1103515245u + 12345u;
     byte = static_cast<unsigned char>(x >> 16);

@@ -122,7 +122,7 @@ Bytes MultiPartHeader(const std::string &productCode, const std::string &require
 void AppendPartTo(Bytes &package, const std::string &productCode, unsigned char delaySeconds,
                   const Bytes &data);
 // A part's plain data: it begins with "\x1B%" as every part must.
-Bytes PartData(size_t length, uint32_t seed);
+Bytes PartData(size_t length, uint32_t mix);
 
 // Texts as the program composes them: wsprintfW into 1024 units.
 std::wstring Format(const wchar_t *format, ...);

@@ -2,7 +2,7 @@
 # korvex-fwpack builds packages of each kind; inspect accepts the good ones (exit 0) and explains
 # each damaged one (exit 1) with the reason the program would give; the builders refuse inputs
 # the program would refuse, and leave no file behind.
-# Usage: fwpack_inspect.sh FWPACK
+# Usage: fwpack_file_reports.sh FWPACK
 set -u
 fwpack=$(realpath "$1")
 work=$(mktemp -d); trap 'rm -rf "$work"' EXIT

@@ -1,5 +1,5 @@
 // korvex-fwpack inspect: walks a firmware file through the program's own routines and explains it.
-#include "inspect.h"
+#include "file_report.h"
 
 #include <algorithm>
 #include <cerrno>
