@@ -115,6 +115,49 @@ std::wstring SavedLanguageValue() {
   return result == ERROR_SUCCESS ? std::wstring(data) : L"<none>";
 }
 
+std::wstring WindowTextOf(HWND window) {
+  wchar_t text[1024] = {};
+  SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+namespace {
+
+struct DialogSearch {
+  DWORD processId;
+  const std::wstring *caption;
+  int control;
+  HWND found;
+};
+
+BOOL CALLBACK MatchDialog(HWND window, LPARAM param) {
+  auto *search = reinterpret_cast<DialogSearch *>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  wchar_t className[16] = {};
+  GetClassNameW(window, className, 16);
+  if (pid != search->processId || lstrcmpW(className, L"#32770") != 0 || !IsWindowVisible(window)) {
+    return TRUE;
+  }
+  if ((search->control && GetDlgItem(window, search->control)) ||
+      (!search->caption->empty() && *search->caption == WindowTextOf(window))) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+HWND WaitForDialogOf(DWORD processId, const std::wstring &caption, int control, DWORD timeoutMs) {
+  DialogSearch search = {processId, &caption, control, nullptr};
+  for (DWORD waited = 0; !search.found && waited < timeoutMs; waited += 50) {
+    EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) Sleep(50);
+  }
+  return search.found;
+}
+
 std::string ReadFileBytes(const std::wstring &path) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, 0, nullptr);

@@ -33,6 +33,13 @@ std::wstring SavedLanguageValue();
 // A window's rectangle in its parent's client coordinates.
 RECT RectInParent(HWND control);
 
+// Text of a window, also of another process's control (GetWindowText would not ask it; the
+// WM_GETTEXT message itself is carried across).
+std::wstring WindowTextOf(HWND window);
+// Waits for a visible dialog of the process with this title, or (control non-zero) with that
+// control; nullptr when none came in time.
+HWND WaitForDialogOf(DWORD processId, const std::wstring &caption, int control, DWORD timeoutMs);
+
 // The whole content of a file (also one another process still writes), or "<missing>" when
 // it cannot be opened.
 std::string ReadFileBytes(const std::wstring &path);

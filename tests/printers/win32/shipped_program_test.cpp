@@ -11,43 +11,7 @@
 
 namespace {
 
-struct DialogSearch {
-  DWORD processId;
-  int control;  // a control the dialog must have
-  HWND found;
-};
-
-BOOL CALLBACK MatchDialog(HWND window, LPARAM param) {
-  auto *search = reinterpret_cast<DialogSearch *>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  wchar_t className[16] = {};
-  GetClassNameW(window, className, 16);
-  if (pid == search->processId && lstrcmpW(className, L"#32770") == 0 && IsWindowVisible(window) &&
-      GetDlgItem(window, search->control)) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND WaitForDialog(DWORD processId, int control, DWORD timeoutMs) {
-  DialogSearch search = {processId, control, nullptr};
-  for (DWORD waited = 0; !search.found && waited < timeoutMs; waited += 50) {
-    EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
-    if (!search.found) Sleep(50);
-  }
-  return search.found;
-}
-
 HWND PaneOf(HWND window) { return FindWindowExW(window, nullptr, L"Edit", nullptr); }
-
-// GetWindowText does not ask another process's controls; the message itself is marshalled.
-std::wstring TextOf(HWND window) {
-  wchar_t text[1024] = {};
-  SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
-  return text;
-}
 
 
 TEST(ShippedProgram, QueryOnTheChosenOfTwoPrintersAndSaveTheReport) {
@@ -83,7 +47,7 @@ TEST(ShippedProgram, QueryOnTheChosenOfTwoPrintersAndSaveTheReport) {
   }
   std::wstring text;
   for (int waited = 0; waited < 30000; waited += 100) {
-    text = TextOf(pane);
+    text = WindowTextOf(pane);
     if (text.find(L"(device code)") != std::wstring::npos) break;
     Sleep(100);
   }
@@ -96,7 +60,7 @@ TEST(ShippedProgram, QueryOnTheChosenOfTwoPrintersAndSaveTheReport) {
   const std::wstring path = std::wstring(directory) + L"korvex-shipped-report.txt";
   DeleteFileW(path.c_str());
   PostMessageW(window, WM_COMMAND, 904, 0);
-  HWND dialog = WaitForDialog(program.process.dwProcessId, 0x47C, 10000);
+  HWND dialog = WaitForDialogOf(program.process.dwProcessId, L"", 0x47C, 10000);
   ASSERT_NE(dialog, nullptr) << "no save dialog";
   wchar_t proposed[MAX_PATH] = {};
   GetDlgItemTextW(dialog, 0x47C, proposed, MAX_PATH);

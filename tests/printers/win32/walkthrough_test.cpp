@@ -18,46 +18,6 @@
 
 namespace {
 
-struct Search {
-  DWORD processId;
-  std::wstring caption;  // a dialog with this title, or any dialog with control
-  int control;
-  HWND found;
-};
-
-BOOL CALLBACK MatchDialog(HWND window, LPARAM param) {
-  auto *search = reinterpret_cast<Search *>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  wchar_t className[16] = {}, title[256] = {};
-  GetClassNameW(window, className, 16);
-  if (pid != search->processId || lstrcmpW(className, L"#32770") != 0 || !IsWindowVisible(window)) {
-    return TRUE;
-  }
-  SendMessageW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(title));
-  if ((search->control && GetDlgItem(window, search->control)) ||
-      (!search->caption.empty() && search->caption == title)) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND WaitForDialog(DWORD processId, const std::wstring &caption, int control, DWORD timeoutMs) {
-  Search search = {processId, caption, control, nullptr};
-  for (DWORD waited = 0; !search.found && waited < timeoutMs; waited += 50) {
-    EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
-    if (!search.found) Sleep(50);
-  }
-  return search.found;
-}
-
-std::wstring TextOf(HWND window) {
-  wchar_t text[1024] = {};
-  SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
-  return text;
-}
-
 // The box's message: its static text with the most characters.
 std::wstring BoxText(HWND box) {
   std::wstring longest;
@@ -65,7 +25,7 @@ std::wstring BoxText(HWND box) {
     wchar_t className[16] = {};
     GetClassNameW(child, className, 16);
     if (lstrcmpiW(className, L"Static") == 0) {
-      const std::wstring text = TextOf(child);
+      const std::wstring text = WindowTextOf(child);
       if (text.size() > longest.size()) longest = text;
     }
   }
@@ -93,7 +53,7 @@ void Shot(HWND window, const std::wstring &name, int extraRight = 0, int extraBo
 std::wstring WaitForFinalText(HWND pane) {
   std::wstring text;
   for (int waited = 0; waited < 30000; waited += 100) {
-    text = TextOf(pane);
+    text = WindowTextOf(pane);
     if (text.find(L"(device code)") != std::wstring::npos) break;
     Sleep(100);
   }
@@ -185,18 +145,18 @@ TEST(Walkthrough, EveryOperationOnTwoPrinters) {
     PostMessageW(window, WM_COMMAND, 901, 0);
     ASSERT_TRUE(menu.Result().shown);
   }
-  HWND open = WaitForDialog(pid, L"", 0x47C, 10000);
+  HWND open = WaitForDialogOf(pid, L"", 0x47C, 10000);
   if (!open) Shot(window, L"06_no_open_dialog", 300, 200);
   ASSERT_NE(open, nullptr) << "no open dialog";
   SendDlgItemMessageW(open, 0x47C, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(package.c_str()));
   PostMessageW(open, WM_COMMAND, IDOK, 0);
-  HWND result = WaitForDialog(pid, UiText(26), 0, 30000);
+  HWND result = WaitForDialogOf(pid, UiText(26), 0, 30000);
   if (!result) {
-    Say(L"Firmware upgrade did not end with its box; the pane shows", TextOf(pane));
+    Say(L"Firmware upgrade did not end with its box; the pane shows", WindowTextOf(pane));
     Shot(window, L"06_upgrade_stuck", 300, 200);
   }
   ASSERT_NE(result, nullptr) << "no result box";
-  Say(L"Firmware upgrade: pane", TextOf(pane));
+  Say(L"Firmware upgrade: pane", WindowTextOf(pane));
   Say(L"Firmware upgrade: result box", BoxText(result));
   Shot(window, L"06_upgrade_result", 200, 150);
   PostMessageW(result, WM_COMMAND, IDOK, 0);
@@ -225,9 +185,9 @@ TEST(Walkthrough, EveryOperationOnTwoPrinters) {
   PostMessageW(window, WM_COMMAND, 10003, 0);
   Sleep(500);
   Shot(window, L"09_chinese");
-  Say(L"Language", L"the buttons now read: " + TextOf(GetDlgItem(window, 900)) + L" | " +
-                       TextOf(GetDlgItem(window, 901)));
-  EXPECT_NE(TextOf(GetDlgItem(window, 900)), L"Printer information");
+  Say(L"Language", L"the buttons now read: " + WindowTextOf(GetDlgItem(window, 900)) + L" | " +
+                       WindowTextOf(GetDlgItem(window, 901)));
+  EXPECT_NE(WindowTextOf(GetDlgItem(window, 900)), L"Printer information");
 
   PostMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_EQ(program.ExitCode(10000), 0);
