@@ -7,16 +7,17 @@
 # peak stays flat. A third loop reopens the printer every 4 MiB, as the program must for each
 # block it sends, to show what the reopening itself costs on the simulated printer.
 #
-#   tools/bench/upgrade_bench.sh HOST_TREE WIN32_TREE WORK_DIR [MIB [ROUNDS]]
+#   tools/bench/upgrade_bench.sh HOST_TREE WINDOWS_TREE WORK_DIR [MIB [ROUNDS]]
 #
-# HOST_TREE provides korvex-fwpack, WIN32_TREE korvex_tool.exe, the simulator libraries and the
-# Wine prefix (its test fixtures are started and stopped here: do not run its tests meanwhile).
+# HOST_TREE provides korvex-fwpack; WINDOWS_TREE (build/win32 or build/win64) korvex_tool.exe,
+# the toolchain, the simulator libraries and the Wine prefix (its test fixtures are started and
+# stopped here: do not run its tests meanwhile).
 # WORK_DIR receives the bench program and the firmware files (about 3 x MIB).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 host=$(cd "${1:?host tree}" && pwd)
-win32=$(cd "${2:?win32 tree}" && pwd)
+tree=$(cd "${2:?Windows tree}" && pwd)
 work=${3:?work directory}
 mib=${4:-256}
 rounds=${5:-5}
@@ -26,18 +27,19 @@ work=$(cd "$work" && pwd)
 
 fwpack="$host/tools/fwpack/korvex-fwpack"
 [ -x "$fwpack" ] || { echo "upgrade_bench: no $fwpack (build the host tree)" >&2; exit 1; }
-[ -f "$win32/korvex_tool.exe" ] || { echo "upgrade_bench: no korvex_tool.exe in $win32" >&2; exit 1; }
+[ -f "$tree/korvex_tool.exe" ] || { echo "upgrade_bench: no korvex_tool.exe in $tree" >&2; exit 1; }
 
+toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$tree/CMakeCache.txt")
 cmake -S "$here/upgrade" -B "$work/build" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-i686.cmake" -DKORVEX_WIN32_TREE="$win32" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKORVEX_WINDOWS_TREE="$tree" >/dev/null
 cmake --build "$work/build" >/dev/null
 
-"$repo/scripts/test-env" xvfb-start "$win32" >/dev/null
-"$repo/scripts/test-env" wine-start "$win32"
-trap '"$repo/scripts/test-env" wine-stop "$win32"; "$repo/scripts/test-env" xvfb-stop "$win32"' EXIT
+"$repo/scripts/test-env" xvfb-start "$tree" >/dev/null
+"$repo/scripts/test-env" wine-start "$tree"
+trap '"$repo/scripts/test-env" wine-stop "$tree"; "$repo/scripts/test-env" xvfb-stop "$tree"' EXIT
 
 windows() { echo "Z:${1//\//\\}"; }
-bench() { "$win32/wine-run" "$work/build/korvex-upgrade-bench.exe" "$@"; }
+bench() { "$tree/wine-run" "$work/build/korvex-upgrade-bench.exe" "$@"; }
 
 files=()
 for size in "$mib" "$small"; do
@@ -53,5 +55,5 @@ tiny="$work/raw-1-mib.bin"
 [ -f "$tiny" ] || bench make-image "$(windows "$tiny")" 1
 files+=("$(windows "$tiny")")
 
-echo "korvex_tool.exe of $win32, $(nproc) CPU(s); goal: ratio >= 0.9, peak flat in the size"
-bench run "$rounds" "$(windows "$win32/korvex_tool.exe")" "${files[@]}"
+echo "korvex_tool.exe of $tree, $(nproc) CPU(s); goal: ratio >= 0.9, peak flat in the size"
+bench run "$rounds" "$(windows "$tree/korvex_tool.exe")" "${files[@]}"
