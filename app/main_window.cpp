@@ -17,6 +17,10 @@
 #include "info/information_query.h"
 #include "info/report.h"
 
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(MSGBOXPARAMSW) == 40, "the 32-bit program's About box takes 40 bytes");
+#endif
+
 namespace {
 
 constexpr wchar_t kVersion[] = L"2.91";

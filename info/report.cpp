@@ -12,6 +12,10 @@
 #include "app/tables.h"
 #include "info/report_lines.h"
 
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(OPENFILENAMEW) == 88, "the 32-bit program's save dialog takes 88 bytes");
+#endif
+
 namespace {
 
 constexpr int kPaneTextUnits = 1024;
