@@ -474,6 +474,64 @@ void ExpectTextFits(HWND control, HFONT font, int padding, const char *what) {
   EXPECT_LE(needed.bottom - needed.top, client.bottom) << what << " is too low";
 }
 
+// One character drawn black on white in a font, as pixels.
+std::vector<unsigned char> GlyphPixels(HFONT font, wchar_t character) {
+  constexpr int kSide = 96;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = kSide;
+  info.bmiHeader.biHeight = -kSide;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  HDC dc = CreateCompatibleDC(nullptr);
+  void *bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previousBitmap = SelectObject(dc, bitmap);
+  HGDIOBJ previousFont = SelectObject(dc, font);
+  PatBlt(dc, 0, 0, kSide, kSide, WHITENESS);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(0, 0, 0));
+  TextOutW(dc, 4, 4, &character, 1);
+  GdiFlush();
+  const auto *pixels = static_cast<const unsigned char *>(bits);
+  std::vector<unsigned char> glyph(pixels, pixels + kSide * kSide * 4);
+  SelectObject(dc, previousFont);
+  SelectObject(dc, previousBitmap);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  return glyph;
+}
+
+// Every character of the text beyond ASCII comes out as a glyph of its own: a face that lacks
+// it, with no linked face that has it, draws the same empty box as for a code point that no
+// font has (U+FFFF), or nothing at all.
+void ExpectGlyphsDrawn(HFONT font, const std::wstring &text, const char *what) {
+  const std::vector<unsigned char> box = GlyphPixels(font, 0xFFFF);
+  const std::vector<unsigned char> blank = GlyphPixels(font, L' ');
+  for (wchar_t character : text) {
+    if (character < 0x80) continue;
+    const std::vector<unsigned char> glyph = GlyphPixels(font, character);
+    EXPECT_TRUE(glyph != box) << what << ": U+" << std::hex << static_cast<int>(character)
+                              << " is drawn as a box";
+    EXPECT_TRUE(glyph != blank) << what << ": U+" << std::hex << static_cast<int>(character)
+                                << " is not drawn";
+  }
+}
+
+void ExpectMenuBarGlyphsDrawn() {
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof metrics;
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));
+  HFONT menuFont = CreateFontIndirectW(&metrics.lfMenuFont);
+  HMENU bar = GetMenu(app.mainWindow);
+  for (int item = 0; item < GetMenuItemCount(bar); ++item) {
+    wchar_t caption[128] = {};
+    GetMenuStringW(bar, item, caption, 128, MF_BYPOSITION);
+    ExpectGlyphsDrawn(menuFont, caption, "menu bar");
+  }
+  DeleteObject(menuFont);
+}
+
 std::wstring DpiSuffix() { return ExpectedDpi() == 96 ? L"" : L"_" + std::to_wstring(ExpectedDpi()) + L"dpi"; }
 
 RECT WindowArea() {
@@ -497,6 +555,10 @@ TEST_F(MainWindow, ScreenshotsOfTheIdleWindowInEachLanguage) {
     ExpectTextFits(app.queryButton, app.buttonFont, 8, "button 900");
     ExpectTextFits(app.upgradeButton, app.buttonFont, 8, "button 901");
     ExpectTextFits(app.headingLabel, app.textFont, 0, "heading label");
+    ExpectGlyphsDrawn(app.buttonFont, WindowTextOf(app.queryButton), "button 900");
+    ExpectGlyphsDrawn(app.buttonFont, WindowTextOf(app.upgradeButton), "button 901");
+    ExpectGlyphsDrawn(app.textFont, WindowTextOf(app.headingLabel), "heading label");
+    ExpectMenuBarGlyphsDrawn();
   }
 }
 
