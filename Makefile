@@ -1,5 +1,8 @@
 # The two commands: `make run` (the program on simulated printers) and `make test` (every test).
-# Both install what is missing first (scripts/bootstrap), then configure and build both trees.
+# Both install what is missing first (scripts/bootstrap), then configure and build the three
+# trees: host, win32 (the 32-bit program) and win64 (the same for x86_64). Windows programs run
+# under Wine; where this machine cannot execute 32-bit code (scripts/runs-32bit-code), only the
+# win64 tree runs them, and the 32-bit program gets only the checks that need no Wine.
 SHELL := /bin/bash
 
 .PHONY: all bootstrap configure build test run bench bench-upgrade clean
@@ -13,25 +16,37 @@ build/host/CMakeCache.txt:
 	cmake --preset host >/dev/null
 build/win32/CMakeCache.txt:
 	cmake --preset win32 >/dev/null
+build/win64/CMakeCache.txt:
+	cmake --preset win64 >/dev/null
 
-configure: bootstrap build/host/CMakeCache.txt build/win32/CMakeCache.txt
+configure: bootstrap build/host/CMakeCache.txt build/win32/CMakeCache.txt build/win64/CMakeCache.txt
 
-# The host tree first: it builds the table generator that the Windows build uses.
+# The host tree first: it builds the table generator that the Windows builds use.
 build: configure
 	cmake --build --preset host
 	cmake --build --preset win32
+	cmake --build --preset win64
 
 test: build
-	@status=0; \
-	for tree in host win32; do \
-	  ctest --preset $$tree 2>&1 | tee build/$$tree/ctest.log; \
+	@status=0; skipped=""; presets="host win64 win32"; \
+	if ! why=$$(scripts/runs-32bit-code); then \
+	  presets="host win64 win32-static"; \
+	  skipped="32-bit Windows tests skipped: $$why; the 32-bit program was built and its file checked"; \
+	fi; \
+	logs=(); \
+	for preset in $$presets; do \
+	  log=build/ctest-$$preset.log; logs+=($$log); \
+	  ctest --preset $$preset 2>&1 | tee $$log; \
 	  [ $${PIPESTATUS[0]} -eq 0 ] || status=1; \
 	done; \
-	scripts/test-summary build/host/ctest.log build/win32/ctest.log; \
+	[ -z "$$skipped" ] || { echo; echo "$$skipped"; }; \
+	scripts/test-summary "$${logs[@]}"; \
 	exit $$status
 
+# The 32-bit program where this machine runs it, else the 64-bit one.
 run: build
-	@scripts/run build/win32 build/host
+	@if why=$$(scripts/runs-32bit-code); then scripts/run build/win32 build/host; \
+	else echo "run: $$why"; scripts/run build/win64 build/host; fi
 
 # Decode throughput and memory of firmware packages, optimised and without sanitizers.
 bench: bootstrap
@@ -42,9 +57,11 @@ bench: bootstrap
 
 # Upgrade throughput of korvex_tool.exe beside bare 4096-byte writes to the same simulated
 # printer, and its peak working set, from 256 MiB of firmware (several minutes; needs about 500 MiB
-# of disk under build/bench-upgrade). Uses the win32 tree's Wine prefix: not while its tests run.
+# of disk under build/bench-upgrade). The 32-bit program where this machine runs it, else the
+# 64-bit one; uses that tree's Wine prefix: not while its tests run.
 bench-upgrade: build
-	tools/bench/upgrade_bench.sh build/host build/win32 build/bench-upgrade
+	@if scripts/runs-32bit-code >/dev/null; then tree=win32; else tree=win64; fi; \
+	tools/bench/upgrade_bench.sh build/host build/$$tree build/bench-upgrade-$$tree
 
 clean:
 	rm -rf build
