@@ -133,7 +133,22 @@ void SetButtonsEnabled(bool enabled) {
   }
 }
 
-void Dispatch(int id) {
+// A printer operation is being started on this thread. Discovery's menu, a confirmation and the
+// file dialog run modal loops that dispatch messages already queued, such as the second click of
+// a double click: a second operation must not start over the first's command slots, reply
+// buffer and firmware path, neither then nor once the first is running (the busy state).
+bool operationStarting = false;
+
+bool PrinterOperationsLocked() { return app.isBusy || operationStarting; }
+
+bool IsPrinterOperation(int id) {
+  return id == 600 || id == 601 || (id >= 700 && id <= 704) || (id >= 800 && id <= 810) ||
+         id == kQueryButtonId || id == kUpgradeButtonId;
+}
+
+// Starts the printer operation of a command, or of a dropped file (id 0).
+void StartPrinterOperation(int id) {
+  operationStarting = true;
   if (id == 600 || id == 601) {
     RunMaintenanceCommand(id - 599);
   } else if (id >= 700 && id <= 704) {
@@ -144,6 +159,15 @@ void Dispatch(int id) {
     StartInformationQuery();
   } else if (id == kUpgradeButtonId) {
     StartFirmwareUpgrade(2, 1);
+  } else {
+    StartFirmwareUpgrade(3, 0);
+  }
+  operationStarting = false;
+}
+
+void Dispatch(int id) {
+  if (IsPrinterOperation(id)) {
+    if (!PrinterOperationsLocked()) StartPrinterOperation(id);
   } else if (id == kOpenReportButtonId) {
     OpenReport();
   } else if (id == kCopyReportButtonId) {
@@ -161,7 +185,7 @@ void Dispatch(int id) {
 }
 
 void OnDropFiles(HDROP drop) {
-  if (app.isBusy || app.noticeShown) {
+  if (PrinterOperationsLocked() || app.noticeShown) {
     DragFinish(drop);
     return;
   }
@@ -170,7 +194,7 @@ void OnDropFiles(HDROP drop) {
     ZeroMemory(app.firmwarePath, sizeof app.firmwarePath);
     const UINT fetched = DragQueryFileW(drop, 0, app.firmwarePath, 260);
     DragFinish(drop);
-    if (fetched) StartFirmwareUpgrade(3, 0);
+    if (fetched) StartPrinterOperation(0);
   } else {
     DragFinish(drop);
     if (count >= 2) ShowNotice(-1, -1, UiText(23), UiText(22), kNoticeError);

@@ -88,18 +88,22 @@ int RunMaintenanceCommand(int command) {
 int StartMaintenance(const unsigned char *record, int recordLength, int writeOnly) {
   ClearCommandSlots();
   PrepareCommandSlot(0, 0, 0, 0, record, recordLength);
+  // Busy from here, on the window's thread: a command already queued behind this one finds the
+  // command running and is ignored.
+  EnterBusyState(0);
   HANDLE worker = CreateThread(nullptr, 0, MaintenanceWorker,
                                reinterpret_cast<LPVOID>(static_cast<INT_PTR>(writeOnly)),
                                CREATE_SUSPENDED, nullptr);
-  if (worker) {
-    ResumeThread(worker);
-    CloseHandle(worker);
+  if (!worker) {
+    LeaveBusyState();
+    return 1;
   }
+  ResumeThread(worker);
+  CloseHandle(worker);
   return 0;
 }
 
 DWORD WINAPI MaintenanceWorker(LPVOID writeOnly) {
-  EnterBusyState(0);
   // While the transaction runs the ticker shows its dots alone; the text comes back after.
   wchar_t saved[1024] = {};
   GetWindowTextW(app.infoPane, saved, 1024);

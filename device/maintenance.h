@@ -7,6 +7,7 @@
 // 0 started, declined by the user, or answered by the notice that a family-2 printer lacks
 // command 2; 1 no printer chosen or a firmware-only device; 2 a model that is not supported.
 int RunMaintenanceCommand(int command);
-// Loads slot 0 with the record (no data read) and starts the worker; returns 0.
+// Loads slot 0 with the record (no data read), enters the busy state and starts the worker;
+// returns 0, or 1 when no worker could be started.
 int StartMaintenance(const unsigned char *record, int recordLength, int writeOnly);
 DWORD WINAPI MaintenanceWorker(LPVOID writeOnly);

@@ -81,17 +81,21 @@ int StartInformationQuery() {
     return 2;
   }
   LoadQuerySet(protocolFamily == 1 ? 1 : 2);
+  // Busy from here, on the window's thread: a command already queued behind this one finds the
+  // query running and is ignored.
+  EnterBusyState(1);
   HANDLE worker = CreateThread(nullptr, 0, InformationQueryWorker, nullptr, CREATE_SUSPENDED,
                                nullptr);
-  if (worker) {
-    ResumeThread(worker);
-    CloseHandle(worker);
+  if (!worker) {
+    LeaveBusyState();
+    return 1;
   }
+  ResumeThread(worker);
+  CloseHandle(worker);
   return 0;
 }
 
 DWORD WINAPI InformationQueryWorker(LPVOID) {
-  EnterBusyState(1);
   SendMessageW(app.progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, kSteps));
   SendMessageW(app.progressBar, PBM_SETPOS, 0, 0);
 

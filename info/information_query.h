@@ -16,7 +16,7 @@ extern wchar_t deviceCode[42];
 extern wchar_t infoText[1024];
 
 // Discovers and selects the printer, checks that its model may be queried, loads the query set
-// of its protocol family and starts the worker. 0 started; 1 no printer chosen or a
-// firmware-only device; 2 a model that is not supported. Main thread only.
+// of its protocol family, enters the busy state and starts the worker. 0 started; 1 no printer
+// chosen, a firmware-only device or no worker; 2 a model that is not supported. Main thread only.
 int StartInformationQuery();
 DWORD WINAPI InformationQueryWorker(LPVOID unused);

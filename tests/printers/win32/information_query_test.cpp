@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/main_window.h"
@@ -145,6 +146,27 @@ TEST_F(InformationQuery, FailureInStep3LeavesPlaceholdersAndNoDeviceCode) {
   EXPECT_EQ(PaneText(), L"Orbis 300 (4B56015C)\r\n3.01.22 (firmware)\r\nKV30100A01 (product code)"
                         L"\r\n? (MAC address)\r\n? MB (memory)\r\n? (version)\r\n? (device code)");
   EXPECT_EQ(printer.record().received.size(), 3u) << "steps 4 and 5 are not asked";
+}
+
+TEST_F(InformationQuery, CommandQueuedTwiceRunsOneQuery) {
+  PrinterUnderTest printer(Registered(2, 6));
+  // A fast double click: the second command is queued before the first has been handled.
+  PostMessageW(app.mainWindow, WM_COMMAND, kQueryButtonId, 0);
+  PostMessageW(app.mainWindow, WM_COMMAND, kQueryButtonId, 0);
+  bool sawBusy = false;
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        sawBusy = sawBusy || app.isBusy;
+        return sawBusy && !app.isBusy;
+      },
+      30000));
+  Pump(500);  // time for a second query to show itself
+  EXPECT_EQ(printer.record().received,
+            (std::vector<std::string>{"CMD_SSI_PRODUCT_MODEL", "CMD_SSI_FW_VERSION",
+                                      "CMD_FF05", "CMD_SSI_MAC_ADDRESS", "CMD_SSI_MEMORY_SIZE",
+                                      "CMD_READ_ETC_VERSION"}))
+      << "one sequence of questions";
+  EXPECT_EQ(app.isBusy, 0);
 }
 
 TEST_F(InformationQuery, FirmwareOnlyAndRefusedModelsAreNotQueried) {

@@ -61,6 +61,15 @@ std::wstring WaitForFinalText(HWND pane) {
 }
 
 
+// The program takes a command only when no operation runs: its buttons are enabled again.
+bool WaitUntilIdle(HWND window) {
+  for (int waited = 0; waited < 10000; waited += 50) {
+    if (IsWindowEnabled(GetDlgItem(window, 900))) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
 // The firmware image of the sample package: firmware-like bytes that begin as an image must.
 std::string SampleImage() {
   std::string image(300000, '\0');
@@ -137,6 +146,7 @@ TEST(Walkthrough, EveryOperationOnTwoPrinters) {
     EXPECT_EQ(text.substr(0, text.find(L"\r\n")),
               printer == 0 ? L"KL-1020 (4B560022)" : L"Orbis 300 (4B56015C)");
     Shot(window, L"0" + std::to_wstring(4 + printer) + L"_query");
+    ASSERT_TRUE(WaitUntilIdle(window));
   }
 
   // 3: the firmware upgrade of the second printer, the file chosen in the open dialog.
@@ -160,7 +170,7 @@ TEST(Walkthrough, EveryOperationOnTwoPrinters) {
   Say(L"Firmware upgrade: result box", BoxText(result));
   Shot(window, L"06_upgrade_result", 200, 150);
   PostMessageW(result, WM_COMMAND, IDOK, 0);
-  Sleep(300);
+  ASSERT_TRUE(WaitUntilIdle(window));
   const std::string received = ReadFileBytes(work + L"\\sim" + UniqueSerial(2) + L".bin");
   EXPECT_EQ(received.size(), image.size());
   EXPECT_TRUE(received == image) << "the printer received the image byte for byte";
