@@ -217,7 +217,7 @@ void OnDestroy() {
     DestroyWindow(window);
   }
   KillTimer(app.mainWindow, kNoticeTimer);
-  PostQuitMessage(0);
+  PostQuitMessage(app.unattendedMode ? app.exitCode : 0);
 }
 
 }  // namespace

@@ -76,6 +76,7 @@ int ActOnCommandLine(const wchar_t *commandLine) {
   }
   if (count == 2) {
     app.unattendedMode = 1;
+    app.exitCode = kExitNothingSent;
     ZeroMemory(app.firmwarePath, sizeof app.firmwarePath);
     // A longer path is cut to the 259 characters the buffer holds with its terminator.
     for (int i = 0; i < 259 && arguments[1][i]; ++i) app.firmwarePath[i] = arguments[1][i];

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "app/app_state.h"
 #include "app/tables.h"
 #include "device/bounded_format.h"
@@ -111,8 +113,17 @@ int ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail, const wch
   FormatBounded(line, kPaneUnits, InternalString(kFailureLineFormat), previous, shortText, detail);
   SetWindowTextW(app.infoPane, line);
   if (app.unattendedMode) {
+    // The pane closes with the program, so the box names the reason as the pane line does, and
+    // then its own detail where that adds something.
+    wchar_t reason[kPaneUnits];
+    FormatBounded(reason, kPaneUnits, InternalString(kFailureReasonFormat), shortText, detail);
+    const wchar_t *extra = OrDefault(boxDetail);
     wchar_t text[kPaneUnits];
-    FormatBounded(text, kPaneUnits, InternalString(kOneStringFormat), OrDefault(boxDetail));
+    if (std::wcsstr(reason, extra) != nullptr) {
+      FormatBounded(text, kPaneUnits, InternalString(kOneStringFormat), reason);
+    } else {
+      FormatBounded(text, kPaneUnits, InternalString(kNoteFormat), reason, extra);
+    }
     MessageBoxW(app.mainWindow, text, UiText(kErrorWordText), MB_OK | MB_ICONERROR);
   }
   return 0;

@@ -17,6 +17,7 @@ int CheckProductCode(const unsigned char *productCode);
 int CheckFirmwareVersion(const unsigned char *descriptor);
 
 // Appends "short text + pane detail" as a new line to the information pane and, in unattended
-// mode, shows the box detail in an error box owned by the main window. An empty detail stands
-// for UI text 30. Returns 0.
+// mode, shows the same reason in an error box owned by the main window, followed by the box
+// detail on a line of its own unless the reason holds it already. An empty detail stands for UI
+// text 30. Returns 0.
 int ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail, const wchar_t *boxDetail);

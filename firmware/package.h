@@ -87,6 +87,5 @@ bool IsPartContent(const unsigned char *data, size_t length);
 // True when the decrypted descriptor's required_version is the wildcard.
 bool IsRequiredVersionWildcard(const unsigned char *descriptor);
 
-// part_count minus '0', as the multi-part run counts it: a byte below '0' wraps to a count no
-// file reaches.
+// part_count minus '0', as the multi-part run counts it (the walk refuses any byte but a digit).
 uint32_t DescriptorPartCount(const unsigned char *descriptor);

@@ -133,6 +133,14 @@ void WalkMultiPart(Walker &w) {
   }
   DecryptHeaderField(walk->descriptor, kDescriptorLength, part);
   std::memcpy(walk->productCode, walk->descriptor + kDescriptorProductCode, kProductCodeLength);
+  // part_count must be one decimal digit. Any other byte gives a count the file cannot meet, so
+  // every part in it would reach the printer before the run failed at its end; nothing about
+  // the printer can make such a package right, so it is refused before the printer is asked.
+  const unsigned char countByte = walk->descriptor[kDescriptorPartCount];
+  if (countByte < '0' || countByte > '9') {
+    Refuse(w, FirmwareOutcome::PartCountRefused, 0, countByte);
+    return;
+  }
   if (w.hooks->CheckDescriptor != nullptr &&
       w.hooks->CheckDescriptor(w.hooks->context, walk->descriptor) != 0 &&
       !Refuse(w, FirmwareOutcome::DescriptorRefused)) {
@@ -141,8 +149,9 @@ void WalkMultiPart(Walker &w) {
 
   const uint32_t count = DescriptorPartCount(walk->descriptor);
   walk->total = count;
-  if (w.hooks->StartTransfer != nullptr) {
-    w.hooks->StartTransfer(w.hooks->context, FirmwareKind::MultiPart, count);
+  if (w.hooks->StartTransfer != nullptr &&
+      !w.hooks->StartTransfer(w.hooks->context, FirmwareKind::MultiPart, count)) {
+    return;
   }
   for (uint32_t index = 0; index < count; ++index) {
     unsigned char header[kPartHeaderLength];
@@ -225,7 +234,10 @@ FirmwareOutcome WalkFirmwareFile(const FirmwareSource *source, const FirmwareBuf
     return walk->firstRefusal.outcome;
   }
 
-  if (hooks->StartTransfer != nullptr) hooks->StartTransfer(hooks->context, walk->kind, walk->total);
+  if (hooks->StartTransfer != nullptr &&
+      !hooks->StartTransfer(hooks->context, walk->kind, walk->total)) {
+    return walk->firstRefusal.outcome;
+  }
   const bool package = walk->kind == FirmwareKind::SingleImage;
   if (!source->Seek(source->context, package ? kFirstBlockLengthOffset : 0)) {
     Refuse(w, FirmwareOutcome::LoopSeekFailed);
@@ -258,6 +270,7 @@ int FirmwareFailureText(FirmwareOutcome outcome) {
     case FirmwareOutcome::ProbeSeekFailed: return 92;
     case FirmwareOutcome::LoopSeekFailed: return 92;
     case FirmwareOutcome::PartHeaderShort: return 93;
+    case FirmwareOutcome::PartCountRefused: return 103;
     case FirmwareOutcome::FirstBlockReadFailed: return 94;
     case FirmwareOutcome::PartReadFailed: return 94;
     case FirmwareOutcome::FirstBlockInflateFailed: return 95;

@@ -46,6 +46,7 @@ enum class FirmwareOutcome {
   FirstBlockInflateFailed,
   ContentNotRecognised,     // raw image or inflated first block not firmware
   DescriptorReadFailed,     // fewer than 44 bytes of a multi-part package
+  PartCountRefused,         // part_count is not one decimal digit
   DescriptorRefused,        // a multi-part check refused and has reported it
   // In the transfer loop.
   LoopSeekFailed,
@@ -81,7 +82,8 @@ struct FirmwareRefusal {
   int32_t inflateResult;  // the InflateBlock failure, for the two inflation outcomes
 };
 
-// Every hook may be null: a null check passes, a null Send succeeds, a null Refused stops.
+// Every hook may be null: a null check passes, a null StartTransfer goes on, a null Send
+// succeeds, a null Refused stops.
 struct FirmwareWalkHooks {
   void *context;
   // The decrypted product_code of a single-image package; 0 passes.
@@ -89,8 +91,9 @@ struct FirmwareWalkHooks {
   // The decrypted descriptor of a multi-part package; 0 passes.
   int (*CheckDescriptor)(void *context, const unsigned char *descriptor);
   // The checks have passed and the loop is about to start: total is image_size, the file size
-  // or the part count.
-  void (*StartTransfer)(void *context, FirmwareKind kind, uint32_t total);
+  // or the part count. False ends the walk there, with the file accepted so far (a check of the
+  // file before anything is sent has nothing more to read in a raw image).
+  bool (*StartTransfer)(void *context, FirmwareKind kind, uint32_t total);
   // Sends one chunk; false when the transfer failed. A multi-part run waits delaySeconds here.
   bool (*Send)(void *context, const FirmwareChunk *chunk);
   // Told of every refusal; true keeps the walk going wherever the file's framing still holds

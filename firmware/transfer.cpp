@@ -13,6 +13,7 @@
 #include "device/compatibility.h"
 #include "device/discovery.h"
 #include "device/transaction.h"
+#include "firmware/file_check.h"
 #include "firmware/firmware_file.h"
 #include "firmware/package.h"
 #include "firmware/transfer_progress.h"
@@ -34,9 +35,11 @@ void ShowTransferProgress(uint32_t count, uint32_t total, const wchar_t *prefix)
 // 44 package header bytes and each part. It can do so because the run's source refuses a file
 // that no longer starts like a multi-part package (replaced since the upgrade run looked at it),
 // so the walk never takes the single-image or raw path, which would need two separate buffers.
+// The file is walked twice, as in the upgrade run: checked whole first, then sent.
 struct MultiPartRun {
   FirmwareSource file;
   bool headerRead;
+  FileCheck check;  // reads the file through the source above
   uint32_t count;
   wchar_t snapshot[kPaneUnits];
 };
@@ -49,8 +52,10 @@ bool ReadMultiPart(void *context, unsigned char *out, uint32_t count, uint32_t *
   return *got < kFirmwareHeaderLength || RecogniseFirmwareFile(out) == FirmwareKind::MultiPart;
 }
 
+// Every reading from the start of the file is checked again.
 bool SeekMultiPart(void *context, uint32_t offset) {
   auto *run = static_cast<MultiPartRun *>(context);
+  if (offset == 0) run->headerRead = false;
   return run->file.Seek(run->file.context, offset);
 }
 
@@ -60,28 +65,31 @@ bool SizeOfMultiPart(void *context, uint64_t *size) {
 }
 
 int CheckPackage(void *, const unsigned char *descriptor) {
-  if (CheckDeviceId(descriptor) != 0 || CheckProductCode(descriptor) != 0 ||
-      CheckFirmwareVersion(descriptor) != 0) {
-    return 1;
-  }
-  // part_count must be one decimal digit. Any other byte gives a count the file cannot meet,
-  // and every part in the file would reach the printer before the run failed at the end of
-  // the file; such a package is refused before anything is sent.
-  const unsigned char countByte = descriptor[kDescriptorPartCount];
-  if (countByte < '0' || countByte > '9') {
-    ReportFailure(InternalString(kPartHeaderString), InternalString(kNoString),
-                  InternalString(kNoString));
-    return 1;
-  }
-  return 0;
+  return CheckDeviceId(descriptor) != 0 || CheckProductCode(descriptor) != 0 ||
+                 CheckFirmwareVersion(descriptor) != 0
+             ? 1
+             : 0;
 }
 
-void StartParts(void *context, FirmwareKind, uint32_t count) {
+// The checks have passed: say so, and check every part before the first is sent.
+bool AcceptParts(void *context, FirmwareKind, uint32_t) {
   auto *run = static_cast<MultiPartRun *>(context);
   ShowFileAccepted(run->snapshot);
   AddNoteToSnapshot(run->snapshot, UiText(kAfterTransferNoteText));
+  BeginFileCheck(&run->check, run->snapshot);
+  return true;
+}
+
+bool CheckPart(void *context, const FirmwareChunk *) {
+  ShowFileCheckProgress(&static_cast<MultiPartRun *>(context)->check);
+  return true;
+}
+
+bool StartParts(void *context, FirmwareKind, uint32_t count) {
+  auto *run = static_cast<MultiPartRun *>(context);
   run->count = count;
   StartProgressBar(count);
+  return true;
 }
 
 bool SendPart(void *context, const FirmwareChunk *part) {
@@ -152,7 +160,11 @@ int SendFirmwareData(const unsigned char *data, uint32_t length, uint32_t total,
     const uint32_t count = base + offset;
     if (progressOn && ProgressDue(count, chunk, step)) ShowTransferProgress(count, total, prefix);
     DWORD written = 0;
-    if (!WriteFile(device, replyBuffer, chunk, &written, nullptr) || written != chunk) {
+    const BOOL wrote = WriteFile(device, replyBuffer, chunk, &written, nullptr);
+    // From the first byte on, an unattended run that fails has left the printer with part of
+    // its firmware.
+    if (written > 0) InterlockedCompareExchange(&app.exitCode, kExitSendIncomplete, kExitNothingSent);
+    if (!wrote || written != chunk) {
       result = -1;
       break;
     }
@@ -179,11 +191,19 @@ int RunMultiPartPackage() {
   }
   MultiPartRun run = {};
   run.file = FirmwareFileSource(&file.file);
-  const FirmwareSource source = {&run, ReadMultiPart, SeekMultiPart, SizeOfMultiPart};
+  run.check.file = {&run, ReadMultiPart, SeekMultiPart, SizeOfMultiPart};
+  const FirmwareSource counted = CountingSource(&run.check);
   const FirmwareBuffers buffers = {partBuffer, partBuffer, partBuffer};
-  const FirmwareWalkHooks hooks = {&run, nullptr, CheckPackage, StartParts, SendPart, nullptr};
+  const FirmwareWalkHooks checkHooks = {&run, nullptr, CheckPackage, AcceptParts, CheckPart,
+                                        nullptr};
   FirmwareWalk walk;
-  const FirmwareOutcome outcome = WalkFirmwareFile(&source, &buffers, &hooks, &walk);
+  FirmwareOutcome outcome = WalkFirmwareFile(&counted, &buffers, &checkHooks, &walk);
+  if (outcome == FirmwareOutcome::Accepted) {
+    const FirmwareWalkHooks sendHooks = {&run, nullptr, nullptr, StartParts, SendPart, nullptr};
+    outcome = EndFileCheck(&run.check)
+                  ? WalkFirmwareFile(&run.check.file, &buffers, &sendHooks, &walk)
+                  : FirmwareOutcome::LoopSeekFailed;
+  }
   file.Close();
   VirtualFree(partBuffer, 0, MEM_RELEASE);
   if (outcome != FirmwareOutcome::Accepted) {

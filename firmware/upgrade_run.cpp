@@ -14,6 +14,7 @@
 #include "device/bounded_format.h"
 #include "device/compatibility.h"
 #include "device/discovery.h"
+#include "firmware/file_check.h"
 #include "firmware/firmware_file.h"
 #include "firmware/package.h"
 #include "firmware/package_reader.h"
@@ -25,8 +26,9 @@ namespace {
 
 constexpr int kFirmwarePathUnits = 260;
 
-// What the worker keeps between the steps of the walk.
+// What the worker keeps between the steps of the two walks.
 struct UpgradeRun {
+  FileCheck check;
   uint32_t total;
   uint32_t sent;
   int category;
@@ -58,9 +60,9 @@ int CheckPackageProductCode(void *, const unsigned char *productCode) {
   return CheckProductCode(productCode);
 }
 
-// The file is accepted: say so, add the model's note where it belongs before the transfer, and
-// set up the progress bar.
-void StartTransfer(void *context, FirmwareKind, uint32_t total) {
+// The checks have passed: say so, add the model's note where it belongs before the transfer,
+// and go on to check the rest of the file. A raw image has nothing more to check.
+bool AcceptFile(void *context, FirmwareKind kind, uint32_t) {
   auto *run = static_cast<UpgradeRun *>(context);
   ShowFileAccepted(run->snapshot);
   LookUpProtocolFamily();
@@ -69,9 +71,23 @@ void StartTransfer(void *context, FirmwareKind, uint32_t total) {
   if (protocolFamily == 2 && run->category != 0) {
     AddNoteToSnapshot(run->snapshot, CategoryNote(run->category));
   }
+  if (kind == FirmwareKind::RawImage) return false;
+  BeginFileCheck(&run->check, run->snapshot);
+  return true;
+}
+
+bool CheckChunk(void *context, const FirmwareChunk *) {
+  ShowFileCheckProgress(&static_cast<UpgradeRun *>(context)->check);
+  return true;
+}
+
+// The whole file has passed: the transfer starts.
+bool StartTransfer(void *context, FirmwareKind, uint32_t total) {
+  auto *run = static_cast<UpgradeRun *>(context);
   run->total = total;
   run->sent = 0;
   StartProgressBar(total);
+  return true;
 }
 
 bool SendChunk(void *context, const FirmwareChunk *chunk) {
@@ -134,7 +150,6 @@ DWORD WINAPI FirmwareUpgradeThread(LPVOID) {
   RunBuffers buffers;
   SetWindowTextW(app.headingLabel, UiText(kUpgradeHeadingText));
   SetWindowTextW(app.infoPane, UiText(kPreparingText));
-  EnterBusyState(0);
   if (!buffers.ok()) {
     // No text names a lack of memory: the default detail says the upgrade did not happen.
     ReportFailure(InternalString(kNoString), InternalString(kNoString), InternalString(kNoString));
@@ -151,28 +166,41 @@ DWORD WINAPI FirmwareUpgradeThread(LPVOID) {
     return 1;
   }
   UpgradeRun run = {};
-  const FirmwareSource source = FirmwareFileSource(&file.file);
+  run.check.file = FirmwareFileSource(&file.file);
   // No part buffer: the walk then stops a multi-part package right after recognising it, and
   // the multi-part run takes it over with its own buffer and its own reading of the file.
   const FirmwareBuffers walkBuffers = {buffers.file, buffers.inflate, nullptr};
-  const FirmwareWalkHooks hooks = {&run, CheckPackageProductCode, nullptr, StartTransfer,
-                                   SendChunk, nullptr};
+  // The whole file is read and checked once, with the printer's checks and without sending
+  // anything, then read again from its start for the transfer: a file damaged anywhere never
+  // reaches the printer. The handle admits no writer meanwhile.
+  const FirmwareSource counted = CountingSource(&run.check);
+  const FirmwareWalkHooks checkHooks = {&run, CheckPackageProductCode, nullptr, AcceptFile,
+                                        CheckChunk, nullptr};
   FirmwareWalk walk;
-  const FirmwareOutcome outcome = WalkFirmwareFile(&source, &walkBuffers, &hooks, &walk);
-  file.Close();
-
+  FirmwareOutcome outcome = WalkFirmwareFile(&counted, &walkBuffers, &checkHooks, &walk);
   if (walk.kind == FirmwareKind::MultiPart && outcome == FirmwareOutcome::OpenFailed) {
+    file.Close();
     buffers.Release();
-    RunMultiPartPackage();
+    if (RunMultiPartPackage() == 0) app.exitCode = kExitFirmwareSent;
     LeaveBusyState();
     return 0;
   }
+  if (outcome == FirmwareOutcome::Accepted) {
+    const FirmwareWalkHooks sendHooks = {&run, nullptr, nullptr, StartTransfer, SendChunk,
+                                         nullptr};
+    outcome = EndFileCheck(&run.check)
+                  ? WalkFirmwareFile(&run.check.file, &walkBuffers, &sendHooks, &walk)
+                  : FirmwareOutcome::LoopSeekFailed;
+  }
+  file.Close();
+
   if (outcome != FirmwareOutcome::Accepted) {
     ReportFirmwareOutcome(outcome);
     LeaveBusyState();
     return 1;
   }
   ReportSuccess(run);
+  app.exitCode = kExitFirmwareSent;
   LeaveBusyState();
   return 0;
 }
@@ -180,15 +208,20 @@ DWORD WINAPI FirmwareUpgradeThread(LPVOID) {
 int StartFirmwareUpgrade(int popupAnchor, int askForFile) {
   DiscoverPrinters(popupAnchor);
   if (!printerSelected) {
-    if (app.unattendedMode) PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
+    if (app.unattendedMode) {
+      app.exitCode = kExitNoPrinter;
+      PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
+    }
     return 1;
   }
   if (askForFile && !AskForFirmwareFile()) return 1;
+  // Busy from here, on the window's thread: a command already queued behind this one finds the
+  // operation running and is ignored.
+  EnterBusyState(0);
   HANDLE thread = CreateThread(nullptr, 0, FirmwareUpgradeThread, nullptr, CREATE_SUSPENDED,
                                nullptr);
   if (thread == nullptr) {
-    // Nothing will leave the busy state and close an unattended program: close it here.
-    if (app.unattendedMode) PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
+    LeaveBusyState();  // which also closes an unattended program
     return 1;
   }
   ResumeThread(thread);

@@ -14,7 +14,7 @@ constexpr int kDeviceIdMismatchString = 81;
 constexpr int kVersionMismatchString = 82;
 constexpr int kProductCodeMismatchString = 83;
 constexpr int kCannotOpenString = 85;
-constexpr int kPartHeaderString = 93;
+constexpr int kFailureReasonFormat = 104;  // short text, detail
 constexpr int kNoteFormat = 122;          // text, note
 constexpr int kPartLineFormat = 123;      // snapshot, transfer word, part number, count
 constexpr int kProgressLineFormat = 124;  // prefix, transfer word, bytes sent, total
@@ -28,8 +28,10 @@ constexpr int kFailureLineFormat = 135;   // previous pane text, short text, det
 
 // UI texts.
 constexpr int kUpgradeHeadingText = 12;
+constexpr int kCheckHeadingText = 19;  // while the file is checked, before anything is sent
 constexpr int kDoneWordText = 20;
 constexpr int kErrorWordText = 22;  // also the caption of error boxes
+constexpr int kCheckWordText = 24;  // the check line's label
 constexpr int kPreparingText = 25;
 constexpr int kResultCaptionText = 26;
 constexpr int kTransferWordText = 28;

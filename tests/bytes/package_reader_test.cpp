@@ -31,6 +31,7 @@ struct Recorder {
   bool keepGoing = false;
   int checkResult = 0;        // what CheckProductCode / CheckDescriptor answer
   int64_t failSendAt = -1;    // the chunk index whose transfer fails
+  bool goOnAtStart = true;    // what StartTransfer answers
   int starts = 0;
   uint32_t startTotal = 0;
   Bytes checked;              // product code or descriptor as handed to the check
@@ -61,6 +62,7 @@ FirmwareWalkHooks RecordingHooks(Recorder *r) {
     Recorder *r = static_cast<Recorder *>(c);
     r->starts += 1;
     r->startTotal = total;
+    return r->goOnAtStart;
   };
   hooks.Send = [](void *c, const FirmwareChunk *chunk) {
     Recorder *r = static_cast<Recorder *>(c);
@@ -200,6 +202,13 @@ TEST(PackageWalk, RawImageIsSentAsItIsFourMebibytesAtATime) {
   EXPECT_EQ(r.chunks[0].data.size(), kRawImageReadLength);
   EXPECT_EQ(r.Delivered(), image);
   EXPECT_EQ(r.startTotal, image.size());
+
+  // Told to stop where the transfer would start, the walk ends there with the file accepted.
+  Recorder stop;
+  stop.goOnAtStart = false;
+  EXPECT_EQ(Walk(image, stop).firstRefusal.outcome, FirmwareOutcome::Accepted);
+  EXPECT_EQ(stop.starts, 1);
+  EXPECT_TRUE(stop.chunks.empty());
 }
 
 TEST(PackageWalk, MultiPartDeliversEachPartDecryptedWithItsDelay) {
@@ -258,6 +267,10 @@ void ExpectRefusals(const std::vector<RefusalCase> &cases) {
     // Nothing reaches the printer before every check has passed.
     if (!IsLoopFailure(c.outcome) && c.outcome != FirmwareOutcome::Accepted) {
       EXPECT_EQ(r.starts, 0) << c.name;
+    }
+    // A file refused for itself is refused before the printer is asked anything.
+    if (c.outcome == FirmwareOutcome::PartCountRefused) {
+      EXPECT_TRUE(r.checked.empty()) << c.name;
     }
   }
 }
@@ -358,7 +371,8 @@ TEST(PackageWalk, RefusesDamagedMultiPartPackagesWhereTheRunDoes) {
       {"part_length 1", Multi('1', {{1, {0x1B}}}), FirmwareOutcome::PartNotRecognised, 0, 1, 0},
       {"part without ESC %", Multi('1', {{1, FirmwareLike(300)}}), FirmwareOutcome::PartNotRecognised, 0, 300, 0},
       {"fewer parts than part_count", Multi('3', two), FirmwareOutcome::PartHeaderShort, 2, 0, 2},
-      {"part_count below '0'", Multi('/', two), FirmwareOutcome::PartHeaderShort, 2, 0, 2},
+      {"part_count below '0'", Multi('/', two), FirmwareOutcome::PartCountRefused, 0, '/', 0},
+      {"part_count above '9'", Multi(':', two), FirmwareOutcome::PartCountRefused, 0, ':', 0},
       {"stray bytes after the parts", Multi('3', two, {1, 2, 3}), FirmwareOutcome::PartHeaderShort, 2, 3, 2},
       {"part header unreadable", good, FirmwareOutcome::PartHeaderShort, 0, 0, 0, ReadErrorAt(3)},
       {"file ends inside a part", Cut(good, 1), FirmwareOutcome::PartReadFailed, 1, 399, 1},

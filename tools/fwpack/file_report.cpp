@@ -24,7 +24,6 @@ struct Inspection {
   bool fieldsKnown = false;  // the product code or descriptor has been decrypted
   uint32_t problems = 0;
   uint64_t inflatedTotal = 0;
-  uint64_t sentBeforeRefusal = 0;  // what had reached the printer when the run stopped
 };
 
 std::string HexBytes(const unsigned char *data, size_t length) {
@@ -136,6 +135,8 @@ std::string Describe(const FirmwareRefusal &r, const FirmwareWalk &walk) {
                  : "the first block's content does not begin with 1B or AD DE";
     case FirmwareOutcome::DescriptorReadFailed:
       return "only " + v + " bytes: a multi-part package has a 44-byte header";
+    case FirmwareOutcome::PartCountRefused:
+      return "part_count is byte " + v + ", not one decimal digit";
     case FirmwareOutcome::LoopSeekFailed: return "the file cannot be positioned for the transfer";
     case FirmwareOutcome::BlockLengthReadFailed: return "block " + n + ": its block_length cannot be read";
     case FirmwareOutcome::BlockLengthShort:
@@ -170,7 +171,6 @@ bool OnRefused(void *context, const FirmwareRefusal *refusal) {
   const bool kindKnown = refusal->outcome != FirmwareOutcome::HeaderReadFailed &&
                          refusal->outcome != FirmwareOutcome::FileSizeRefused;
   if (kindKnown) PrintHeading(in);
-  if (in.problems == 0) in.sentBeforeRefusal = in.inflatedTotal;
   in.problems += 1;
   std::fprintf(in.out, "problem: %s\n", Describe(*refusal, *in.walk).c_str());
   return true;
@@ -190,7 +190,7 @@ int OnCheckDescriptor(void *context, const unsigned char *) {
   return 0;
 }
 
-void OnStartTransfer(void *context, FirmwareKind kind, uint32_t) {
+bool OnStartTransfer(void *context, FirmwareKind kind, uint32_t) {
   Inspection &in = *static_cast<Inspection *>(context);
   PrintHeading(in);
   const FirmwareWalk &walk = *in.walk;
@@ -199,6 +199,7 @@ void OnStartTransfer(void *context, FirmwareKind kind, uint32_t) {
                  HexBytes(in.buffers->inflate, std::min<size_t>(walk.probeResult, kLeadingBytesShown))
                      .c_str());
   }
+  return true;
 }
 
 bool OnSend(void *context, const FirmwareChunk *chunk) {
@@ -294,10 +295,9 @@ int InspectFirmwareFile(const char *path, std::FILE *out) {
   }
   std::fprintf(out, "verdict: refused: %s [internal string %d]", Describe(walk.firstRefusal, walk).c_str(),
                FirmwareFailureText(outcome));
-  if (IsLoopFailure(outcome) && in.sentBeforeRefusal > 0) {
-    std::fprintf(out, ", after %llu bytes have reached the printer",
-                 static_cast<unsigned long long>(in.sentBeforeRefusal));
-  }
+  // The program reads the whole file before it sends anything, so a damaged file reaches the
+  // printer not at all.
+  if (IsLoopFailure(outcome)) std::fprintf(out, ", found before anything is sent");
   if (in.problems > 1) std::fprintf(out, "; %u problems in all", in.problems);
   std::fprintf(out, "\n");
   return 1;

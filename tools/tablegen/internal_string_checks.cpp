@@ -162,6 +162,7 @@ const std::vector<FormatRule> &FormatRules() {
           {ArgKind::kByte, "reply byte 8"},
           {ArgKind::kByte, "reply byte 9"}}},
         {112, {{ArgKind::kSigned, "model number"}}},
+        {104, {S("short text"), S("detail")}},
         {113, {U("memory size")}},
         {122, {S("text"), S("note")}},
         {123, {S("snapshot"), S("UI text 28"), U("part number"), U("part count")}},
@@ -454,7 +455,7 @@ void CheckFixedTexts(Context &ctx) {
   }
   CheckNotEmpty(ctx, 41, 41, "the notice for a refused model");
   CheckNotEmpty(ctx, 80, 83, "a failure text of the compatibility checks");
-  CheckNotEmpty(ctx, 85, 102, "a failure text of the upgrade");
+  CheckNotEmpty(ctx, 85, 103, "a failure text of the upgrade");
 
   // The protocol switch sends USB printer requests, so it opens the printer class interface.
   if (Lowered(ctx.Text(59)) != kUsbPrintGuid) {

@@ -52,12 +52,12 @@ constexpr unsigned kUses[kUiTextCount] = {
     kTip,                   // 16 hover tip of button 903; copy notice
     kTip,                   // 17 hover tip of button 904
     kBox,                   // 18 report not saved
-    0,                      // 19 not used
+    kHeading,               // 19 heading while the firmware file is checked
     kCaption | kInline,     // 20 information notice title; "done" in upgrade texts
     kCaption,               // 21 OK/Cancel warning caption
     kCaption | kInline,     // 22 error caption; error word in failure lines
     kTip | kCaption,        // 23 several files dropped; bad command line caption
-    0,                      // 24 not used
+    kInline,                // 24 label of the check line
     kPane | kBlock,         // 25 pane text when an upgrade starts; then the log's first line
     kCaption,               // 26 upgrade result caption
     kMenu,                  // 27 header of the printer choice menu
@@ -542,6 +542,8 @@ std::vector<Composition> Compose(const TableSources &t, int lang) {
   }
   add("a failure box (internal string 128)", fmt(128),
       {S(PickLines(t, lang, kPickedText, {kPickedLines[0]}))});
+  add("the reason of a failure box (internal string 104)", fmt(104),
+      {S(FromInternal(t, 83)), S(ui(30))});
   Piece error;
   if (add("an upgrade error (internal string 132)", fmt(132), {S(ui(22)), S(FromInternal(t, 87))},
           &error) &&
@@ -555,6 +557,8 @@ std::vector<Composition> Compose(const TableSources &t, int lang) {
   if (add("the pane before the transfer (internal string 130)", fmt(130), {S(ui(25))}, &snapshot)) {
     add("the model note (internal string 122)", fmt(122), {S(snapshot), S(ui(34))});
     add("the model note (internal string 122)", fmt(122), {S(snapshot), S(ui(35))});
+    add("the check line (internal string 124)", fmt(124),
+        {S(snapshot), S(ui(24)), N(sent), N(total)});
     add("the progress line (internal string 124)", fmt(124),
         {S(snapshot), S(ui(28)), N(sent), N(total)});
     add("the final progress line (internal string 125)", fmt(125),

@@ -141,9 +141,10 @@ TEST_F(Compatibility, UnansweredQueryToldWithTheAdviceLines) {
       EXPECT_EQ(run.pane, Format(InternalString(135), kBefore.c_str(), InternalString(80),
                                  paneDetail.c_str()));
       if (unattended) {
+        // The reason, as in the pane line, which holds line 1 already.
         ASSERT_EQ(run.boxes.size(), 1u);
         EXPECT_EQ(run.boxes[0].caption, UiText(22));
-        EXPECT_EQ(run.boxes[0].text, boxDetail);
+        EXPECT_EQ(run.boxes[0].text, InternalString(80) + paneDetail);
         EXPECT_EQ(run.boxes[0].owner, app.mainWindow);
       } else {
         EXPECT_TRUE(run.boxes.empty());
@@ -211,9 +212,13 @@ TEST_F(Compatibility, FailureReportAppendsALineAndUnattendedShowsABox) {
     std::wstring paneShows;
     std::wstring boxShows;
   } cases[] = {
-      {L"", L"", UiText(30), UiText(30)},
-      {L"pane detail", L"box detail", L"pane detail", L"box detail"},
-      {L"100% 'sure' %s", L"", L"100% 'sure' %s", UiText(30)},  // details are text, not formats
+      // The unattended box names the reason as the pane line does (the pane closes with the
+      // program), then its own detail unless the reason holds it already.
+      {L"", L"", UiText(30), std::wstring(L"Short. ") + UiText(30)},
+      {L"pane detail", L"box detail", L"pane detail", L"Short. pane detail\r\nbox detail"},
+      {L"pane detail", L"detail", L"pane detail", L"Short. pane detail"},
+      {L"100% 'sure' %s", L"", L"100% 'sure' %s",  // details are text, not formats
+       std::wstring(L"Short. 100% 'sure' %s\r\n") + UiText(30)},
   };
   for (const Case &c : cases) {
     for (bool unattended : {false, true}) {

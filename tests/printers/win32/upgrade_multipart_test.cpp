@@ -70,6 +70,10 @@ TEST_F(MultiPartRun, PartsArriveWholeWithTheirPausesAndProgressInParts) {
     sawSecond = sawSecond || EndsWith(text, PartLine(2, 2));
   }
   EXPECT_TRUE(sawFirst && sawSecond);
+  // The whole package was checked before the first part went out.
+  const int checked = FirstPaneTextWith(run, std::wstring(UiText(24)) + L": ");
+  EXPECT_GE(checked, 0);
+  EXPECT_LT(checked, FirstPaneTextWith(run, PartLine(1, 2)));
   EXPECT_TRUE(EndsWith(run.pane, PartLine(2, 2) + L"\r\n" + PartsSentLine()))
       << testing::PrintToString(run.pane);
   EXPECT_EQ(run.rangeHigh, 2u);
@@ -93,7 +97,9 @@ TEST_F(MultiPartRun, PackageOfNoPartsSucceedsAndUnattendedSaysSoInABox) {
   EXPECT_EQ(run.closeRequests, 1);
 }
 
-TEST_F(MultiPartRun, EachRefusalIsReportedAndStopsTheParts) {
+// Each refusal, told as before, and nothing sent: damage in a later part is found before the
+// first part goes out, since the whole package is checked first.
+TEST_F(MultiPartRun, EachRefusalIsReportedAndNothingIsSent) {
   const Bytes part = PartData(6000, 3);
   const std::string code = kPrinterProductCode;
   auto packageOf = [&](const std::string &version, const std::string &deviceId,
@@ -103,9 +109,13 @@ TEST_F(MultiPartRun, EachRefusalIsReportedAndStopsTheParts) {
                                              p.second);
     return package;
   };
-  Bytes tooLong = packageOf(kVersion, kDeviceId, '1', {});
+  // A good first part, then the damaged second one.
+  auto secondPart = [&](int delay, const Bytes &data) {
+    return packageOf(kVersion, kDeviceId, '2', {{1, part}, {delay, data}});
+  };
+  Bytes tooLong = packageOf(kVersion, kDeviceId, '2', {{1, part}});
   tooLong.insert(tooLong.end(), {1, 0x01, 0x00, 0x80, 0x00});  // 8,388,609 bytes announced
-  Bytes shortData = packageOf(kVersion, kDeviceId, '1', {{1, part}});
+  Bytes shortData = secondPart(1, part);
   shortData.pop_back();
   Bytes headerOnly = packageOf(kVersion, kDeviceId, '1', {});
   headerOnly.resize(40);
@@ -117,37 +127,42 @@ TEST_F(MultiPartRun, EachRefusalIsReportedAndStopsTheParts) {
     Bytes file;
     bool inLoop;
     int text;
-    size_t sent;
+    bool printerAsked;  // the printer was asked for its product code
   };
   const Case cases[] = {
-      {"header of 40 bytes", headerOnly, false, 86, 0},
-      {"device id in lower case", packageOf(kVersion, "4b56015c", '1', {{1, part}}), false, 81, 0},
-      {"another printer's id", packageOf(kVersion, "4B560110", '1', {{1, part}}), false, 81, 0},
+      {"header of 40 bytes", headerOnly, false, 86, false},
+      {"device id in lower case", packageOf(kVersion, "4b56015c", '1', {{1, part}}), false, 81,
+       false},
+      {"another printer's id", packageOf(kVersion, "4B560110", '1', {{1, part}}), false, 81,
+       false},
       {"another firmware version", packageOf("3.01.21", kDeviceId, '1', {{1, part}}), false, 82,
-       0},
-      // part_count must be a digit: nothing is sent for a count no file can meet.
-      {"part_count below '0'", packageOf(kVersion, kDeviceId, '/', {{1, part}}), false, 93, 0},
-      {"part_count above '9'", packageOf(kVersion, kDeviceId, 'A', {{1, part}}), false, 93, 0},
+       true},
+      // part_count must be a digit: a count no file can meet is refused before any query.
+      {"part_count below '0'", packageOf(kVersion, kDeviceId, '/', {{1, part}}), false, 103,
+       false},
+      {"part_count above '9'", packageOf(kVersion, kDeviceId, 'A', {{1, part}}), false, 103,
+       false},
       {"fewer parts than counted", packageOf(kVersion, kDeviceId, '2', {{1, part}}), true, 93,
-       part.size()},
-      {"pause of 0 seconds", packageOf(kVersion, kDeviceId, '1', {{0, part}}), true, 90, 0},
-      {"pause of 121 seconds", packageOf(kVersion, kDeviceId, '1', {{121, part}}), true, 90, 0},
-      {"part above 8 MiB", tooLong, true, 89, 0},
-      {"part cut short", shortData, true, 94, 0},
-      {"part not led by ESC %", packageOf(kVersion, kDeviceId, '1', {{1, notLed}}), true, 91, 0},
-      {"part of one byte", packageOf(kVersion, kDeviceId, '1', {{1, Bytes(1, 0x1B)}}), true, 91,
-       0},
-      {"part of no bytes", packageOf(kVersion, kDeviceId, '1', {{1, Bytes()}}), true, 91, 0},
+       true},
+      {"pause of 0 seconds", secondPart(0, part), true, 90, true},
+      {"pause of 121 seconds", secondPart(121, part), true, 90, true},
+      {"part above 8 MiB", tooLong, true, 89, true},
+      {"part cut short", shortData, true, 94, true},
+      {"part not led by ESC %", secondPart(1, notLed), true, 91, true},
+      {"part of one byte", secondPart(1, Bytes(1, 0x1B)), true, 91, true},
+      {"part of no bytes", secondPart(1, Bytes()), true, 91, true},
   };
   UpgradePrinter printer(L"015C", 2, 1);
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     size_t before = 0;
+    const size_t queriesBefore = printer.record().received.size();
     const SeenRun run = RunFileOn(printer, c.file, &before);
     EXPECT_EQ(run.exitCode, 0u) << "the upgrade thread ends with 0 once it has handed over";
     const std::wstring added = c.inLoop ? FailureInLoop(c.text) : FailureBeforeLoop(c.text);
     EXPECT_TRUE(EndsWith(run.pane, added)) << testing::PrintToString(run.pane);
-    EXPECT_EQ(printer.Firmware().size() - before, c.sent);
+    EXPECT_EQ(printer.Firmware().size() - before, 0u) << "nothing may reach the printer";
+    EXPECT_EQ(printer.record().received.size() > queriesBefore, c.printerAsked);
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_FALSE(run.busyAfter);
   }

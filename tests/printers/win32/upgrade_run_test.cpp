@@ -66,6 +66,7 @@ TEST_F(UpgradeRun, FirmwareReachesThePrinterExactlyAsTheImage) {
     const char *what;
     Bytes file;
     Bytes image;  // what the printer must receive
+    bool checked;  // the file was checked whole before the transfer (a raw image has no check)
   };
   const Bytes escapeLead = FirmwareLike(3 * 4096 + 1000, 0x1B, 1);
   // Two raw reads, the second one short.
@@ -73,9 +74,9 @@ TEST_F(UpgradeRun, FirmwareReachesThePrinterExactlyAsTheImage) {
   // Four blocks of 300,000 bytes and a last one of 100,000: no block a multiple of 4096.
   const Bytes image = FirmwareLike(1300000, 0x1B, 3);
   const Case cases[] = {
-      {"raw image led by 0x1B", escapeLead, escapeLead},
-      {"raw image led by 0xAD 0xDE", markLead, markLead},
-      {"single-image package of five blocks", Package(image, 300000), image},
+      {"raw image led by 0x1B", escapeLead, escapeLead, false},
+      {"raw image led by 0xAD 0xDE", markLead, markLead, false},
+      {"single-image package of five blocks", Package(image, 300000), image, true},
   };
   UpgradePrinter printer(L"015C", 2, 1);
   for (const Case &c : cases) {
@@ -91,6 +92,11 @@ TEST_F(UpgradeRun, FirmwareReachesThePrinterExactlyAsTheImage) {
 
     EXPECT_EQ(run.heading, UiText(12));
     EXPECT_EQ(run.pane.compare(0, lstrlenW(UiText(25)), UiText(25)), 0) << "starts with text 25";
+    const int checkLine = FirstPaneTextWith(run, std::wstring(UiText(24)) + L": ");
+    EXPECT_EQ(checkLine >= 0, c.checked);
+    if (c.checked) {
+      EXPECT_LT(checkLine, FirstPaneTextWith(run, std::wstring(UiText(28)) + L": "));
+    }
     EXPECT_TRUE(EndsWith(run.pane, L"\r\n" + AcceptedLine() + L"\r\n" +
                                        FinalLine(static_cast<uint32_t>(c.image.size()))))
         << testing::PrintToString(run.pane);
@@ -150,7 +156,9 @@ TEST_F(UpgradeRun, UnattendedRunShowsItsOutcomeInABoxAndClosesTheProgram) {
     std::wstring text;
   } cases[] = {
       {image, 0, UiText(26), UiText(32)},
-      {Lead(image, {'X'}), 1, UiText(22), UiText(30)},  // the run passes no box detail
+      // The reason, then the default detail (the run passes no box detail).
+      {Lead(image, {'X'}), 1, UiText(22),
+       std::wstring(InternalString(96)) + UiText(30)},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.exitCode);
@@ -164,8 +172,9 @@ TEST_F(UpgradeRun, UnattendedRunShowsItsOutcomeInABoxAndClosesTheProgram) {
   }
 }
 
-// Each way the run can fail, in the order the run meets them: what the pane says, and how much
-// reached the printer before.
+// Each way the run can fail, in the order the run meets them: what the pane says, and that
+// nothing reached the printer, also for damage after the first block: the whole file is checked
+// before anything is sent.
 TEST_F(UpgradeRun, EachFailureIsReportedWhereTheRunMeetsIt) {
   const Bytes image = FirmwareLike(700000, 0x1B, 6);
   const Bytes package = Package(image, 300000);  // blocks of 300,000, 300,000, 100,000
@@ -189,20 +198,20 @@ TEST_F(UpgradeRun, EachFailureIsReportedWhereTheRunMeetsIt) {
     Bytes file;
     bool inLoop;  // reported in the loop form
     int text;
-    size_t sent;  // bytes the printer received before the failure
   };
   const Case cases[] = {
-      {"31 bytes", Bytes(31, 0x1B), false, 88, 0},
-      {"first_block_length 0", firstLengthZero, false, 89, 0},
-      {"first_block_length above 5 MiB", firstLengthTooLarge, false, 89, 0},
-      {"first block cut short", Bytes(package.begin(), package.begin() + 1000), false, 94, 0},
-      {"first block not zlib", notZlib, false, 95, 0},
-      {"raw image not firmware", Lead(image, {0xAD, 0xDF}), false, 96, 0},
-      {"package not firmware", notFirmwarePackage, false, 96, 0},
-      {"first block above 4 MiB", PaddedOneBlockPackage(image, 4194305), true, 99, 0},
-      {"two stray bytes at the end", Concat(package, {0x00, 0x01}), true, 98, image.size()},
-      {"last block cut short", Bytes(package.begin(), package.end() - 1), true, 101, 600000},
-      {"second block damaged", secondBlockDamaged, true, 102, 300000},
+      {"31 bytes", Bytes(31, 0x1B), false, 88},
+      {"first_block_length 0", firstLengthZero, false, 89},
+      {"first_block_length above 5 MiB", firstLengthTooLarge, false, 89},
+      {"first block cut short", Bytes(package.begin(), package.begin() + 1000), false, 94},
+      {"first block not zlib", notZlib, false, 95},
+      {"raw image not firmware", Lead(image, {0xAD, 0xDF}), false, 96},
+      {"package not firmware", notFirmwarePackage, false, 96},
+      {"first block above 4 MiB", PaddedOneBlockPackage(image, 4194305), true, 99},
+      {"two stray bytes at the end", Concat(package, {0x00, 0x01}), true, 98},
+      {"three stray bytes at the end", Concat(package, {0x00, 0x01, 0x02}), true, 98},
+      {"last block cut short", Bytes(package.begin(), package.end() - 1), true, 101},
+      {"second block damaged", secondBlockDamaged, true, 102},
   };
   UpgradePrinter printer(L"015C", 2, 1);
   for (const Case &c : cases) {
@@ -212,13 +221,16 @@ TEST_F(UpgradeRun, EachFailureIsReportedWhereTheRunMeetsIt) {
     EXPECT_EQ(run.exitCode, 1u);
     const std::wstring added = c.inLoop ? FailureInLoop(c.text) : FailureBeforeLoop(c.text);
     EXPECT_TRUE(EndsWith(run.pane, added)) << testing::PrintToString(run.pane);
-    EXPECT_EQ(printer.Firmware().size() - before, c.sent);
+    EXPECT_EQ(printer.Firmware().size() - before, 0u) << "nothing may reach the printer";
     EXPECT_TRUE(run.boxes.empty()) << "interactive failures show no box";
     EXPECT_FALSE(run.busyAfter);
     EXPECT_FALSE(IsWindowVisible(app.progressBar));
     if (c.text == 99) {
       EXPECT_NE(run.pane.find(AcceptedLine()), std::wstring::npos)
           << "the block is refused in the loop, after the file was accepted";
+    }
+    if (c.inLoop) {
+      EXPECT_EQ(run.heading, UiText(19)) << "found while the file was checked";
     }
   }
 }

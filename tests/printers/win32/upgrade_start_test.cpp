@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -177,34 +178,68 @@ TEST_F(UpgradeStart, UnattendedStartWithoutAChoiceClosesTheProgram) {
   }
 }
 
-// korvex_tool.exe as a user runs it unattended: it upgrades the printer, shows the result and
-// ends by itself.
-TEST_F(UpgradeStart, CommandLineRunUpgradesAndClosesTheProgram) {
+// korvex_tool.exe as a script runs it unattended: it upgrades the printer or says why not in a
+// box, ends by itself, and tells the outcome by its exit code.
+TEST_F(UpgradeStart, CommandLineRunEndsWithTheOutcomeAsExitCodeAndBox) {
   // The program starts in English: the saved language says so.
   ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, InternalString(11), InternalString(12), REG_SZ,
                             L"1", 2 * sizeof(wchar_t)),
             ERROR_SUCCESS);
-
-  UpgradePrinter printer(L"0110", 2, 1, true);  // KLC-2510: family 2, its note is in the pane
   const Bytes image = FirmwareLike(300000, 0x1B, 5);
-  FirmwareFile file(L"command line.bin", BuildSingleImagePackage(
-      reinterpret_cast<const unsigned char *>(kPrinterProductCode), image.data(), image.size(),
-      100000, 6));
-  ChildProgram program(L"\"" + file.path() + L"\"");
-  ASSERT_TRUE(program.started);
-  // This thread keeps serving its window meanwhile, as the window's thread of a program would.
-  AnsweredBox box;
-  int exitCode = -1;
-  RunOnWorker([&] {
-    BoxAnswerer result(UiText(26), IDOK, 15000, program.process.dwProcessId);
-    box = result.Result();
-    exitCode = program.ExitCode(4000);
-  });
-
-  ASSERT_TRUE(box.found) << "no result box";
-  EXPECT_EQ(box.text, UiText(32));
-  EXPECT_EQ(exitCode, 0) << "the program closes itself";
-  EXPECT_EQ(printer.Firmware(), image);
+  auto package = [&](const char *code) {
+    return BuildSingleImagePackage(reinterpret_cast<const unsigned char *>(code), image.data(),
+                                   image.size(), 100000, 6);
+  };
+  const Bytes good = package(kPrinterProductCode);
+  const std::wstring loopError = Format(InternalString(132), UiText(22), InternalString(87));
+  struct Case {
+    const char *what;
+    bool printer;                 // a printer is attached
+    long long disconnectAfter;    // firmware bytes it takes before it goes away; -1 never
+    Bytes file;
+    const wchar_t *caption;
+    std::wstring text;            // of the box
+    int exitCode;
+    size_t received;              // firmware bytes the printer took
+  } cases[] = {
+      {"sent", true, -1, good, UiText(26), UiText(32), 0, image.size()},
+      {"no printer", false, -1, good, UiText(22), UiText(29), 3, 0},
+      {"refused", true, -1, package("KX99999Z99"), UiText(22),
+       std::wstring(InternalString(83)) + UiText(30), 4, 0},
+      {"damaged", true, -1, Bytes(good.begin(), good.end() - 1), UiText(22),
+       Format(InternalString(132), UiText(22), InternalString(101)) + L"\r\n" + UiText(30), 4, 0},
+      {"cut off", true, 50000, good, UiText(22), loopError + L"\r\n" + UiText(30), 5, 50000},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<UpgradePrinter> printer;
+    if (c.printer) {
+      SimulatedPrinterSetup setup;
+      setup.productId = L"0110";  // KLC-2510: family 2, its note is in the pane
+      setup.registerInterface = true;
+      setup.faults.disconnectAfter = c.disconnectAfter;
+      printer = std::make_unique<UpgradePrinter>(setup, 1);
+    }
+    FirmwareFile file(L"command line.bin", c.file);
+    ChildProgram program(L"\"" + file.path() + L"\"");
+    ASSERT_TRUE(program.started);
+    // This thread keeps serving its window meanwhile, as the window's thread of a program would.
+    AnsweredBox box;
+    int exitCode = -1;
+    RunOnWorker([&] {
+      BoxAnswerer result(c.caption, IDOK, 15000, program.process.dwProcessId);
+      box = result.Result();
+      exitCode = program.ExitCode(4000);
+    });
+    ASSERT_TRUE(box.found) << "no box";
+    EXPECT_EQ(box.text, c.text);
+    EXPECT_EQ(exitCode, c.exitCode) << "the program closes itself with the outcome";
+    if (printer) {
+      const Bytes received = printer->Firmware();
+      EXPECT_EQ(received.size(), c.received);
+      EXPECT_TRUE(std::equal(received.begin(), received.end(), image.begin()));
+    }
+  }
 }
 
 }  // namespace

@@ -461,6 +461,13 @@ bool EndsWith(const std::wstring &text, const std::wstring &end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+int FirstPaneTextWith(const SeenRun &run, const std::wstring &piece) {
+  for (size_t i = 0; i < run.paneTexts.size(); ++i) {
+    if (run.paneTexts[i].find(piece) != std::wstring::npos) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 std::wstring LineAfter(const wchar_t *format, ...) {
   va_list arguments;
   va_start(arguments, format);

@@ -134,6 +134,8 @@ std::wstring FailureInLoop(int text);
 std::wstring LineAfter(const wchar_t *format, ...);
 
 bool EndsWith(const std::wstring &text, const std::wstring &end);
+// The index of the first of the run's pane texts that holds piece, or -1.
+int FirstPaneTextWith(const SeenRun &run, const std::wstring &piece);
 
 // The product code every upgrade printer reports (the simulator's default).
 extern const char kPrinterProductCode[];
