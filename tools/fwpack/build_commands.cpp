@@ -223,6 +223,12 @@ int BuildSingleImage(const SingleImageOptions &o) {
     ok = Fail("the image holds " + WithCommas(imageSize) +
               " bytes; image_size takes 1 to 4,294,967,295");
   }
+  // image_size sits where a multi-part package has its marker, so one size reads as the marker.
+  if (ok && imageSize == ReadLittleEndian32(kPackMarker)) {
+    ok = Fail("the image holds " + WithCommas(imageSize) + " bytes, which image_size stores as \"" +
+              std::string(kPackMarker, kPackMarker + sizeof kPackMarker) +
+              "\": the program would take the package for a multi-part one");
+  }
   ok = ok && CheckNotOutput(st, o.imagePath, o.outputPath);
   PackageOutput out(o.outputPath);
   ok = ok && out.Open();
