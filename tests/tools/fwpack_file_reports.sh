@@ -112,6 +112,7 @@ refuse "incompressible 4 MiB block" 'use a smaller --block-size' build-single --
 refuse "lower-case device id" 'upper-case' build-multi --product-code $code --any-version --device-id 4b5600a1 out.pkg
 refuse "delay 0" 'must be 1 to 120' build-multi --product-code $code --any-version --device-id 4B5600A1 --part 0:part1.bin out.pkg
 refuse "part of other content" 'ESC %' build-multi --product-code $code --any-version --device-id 4B5600A1 --part 1:other.bin out.pkg
+refuse "all-wildcard required version" 'give --any-version' build-multi --product-code $code --required-version '*.*.*.*' --device-id 4B5600A1 out.pkg
 # An image_size that reads as "PACK". The size alone is refused, before the image is read or
 # compressed, so the 1.2 GB sparse image costs nothing.
 printf '\x1b' > pack.bin; truncate -s $(( $(printf PACK | od -An -tu4) )) pack.bin

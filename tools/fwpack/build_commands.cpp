@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "firmware/package.h"
 #include "firmware/package_builder.h"
@@ -252,6 +253,20 @@ int BuildMultiPart(const MultiPartOptions &o) {
   unsigned char descriptor[kDescriptorLength];
   MakeDescriptor(descriptor, Bytes(o.productCode), Bytes(version), Bytes(o.deviceId),
                  static_cast<unsigned char>('0' + o.parts.size()));
+  // The program looks at only some of the version's characters: a version with the wildcard at
+  // all of them would install over any firmware, which only --any-version may ask for.
+  if (!o.requiredVersion.empty() && IsRequiredVersionWildcard(descriptor)) {
+    std::string places;
+    for (size_t i = 0; i < std::size(kWildcardPositions); ++i) {
+      places += i == 0 ? "" : i + 1 == std::size(kWildcardPositions) ? " and " : ", ";
+      places += std::to_string(kWildcardPositions[i] - kDescriptorRequiredVersion + 1);
+    }
+    Fail("the required version \"" + o.requiredVersion + "\" has " +
+         std::string(1, static_cast<char>(kRequiredVersionWildcard)) + " at characters " + places +
+         ", which the program reads as the wildcard: the package would install over any firmware "
+         "version; give --any-version if that is meant");
+    return 1;
+  }
   PackageBytes package;
   AppendMultiPartHeader(package, descriptor);
   for (const PartOption &p : o.parts) {
