@@ -46,7 +46,7 @@ bool WriteAll(std::FILE *out, const PackageBytes &bytes, const std::string &path
 
 // Compared as files, not names: "./img.bin", a symlink or a hard link is the image too.
 bool CheckNotOutput(const struct stat &input, const std::string &inputPath,
-                 const std::string &outputPath) {
+                    const std::string &outputPath) {
   struct stat out;
   if (stat(outputPath.c_str(), &out) != 0) return true;
   return out.st_dev != input.st_dev || out.st_ino != input.st_ino ||
@@ -95,7 +95,8 @@ class PackageOutput {
       return Fail(path_ + " exists and is not a regular file");
     }
     const size_t slash = path_.rfind('/');
-    temp_ = (slash == std::string::npos ? "" : path_.substr(0, slash + 1)) + ".korvex-fwpack-XXXXXX";
+    const std::string folder = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
+    temp_ = folder + ".korvex-fwpack-XXXXXX";
     const int fd = mkstemp(temp_.data());
     if (fd < 0) {
       const std::string reason = std::strerror(errno);
@@ -115,7 +116,7 @@ class PackageOutput {
     const mode_t mask = umask(0);
     umask(mask);
     struct stat st;
-    const mode_t mode = stat(path_.c_str(), &st) == 0 ? st.st_mode & 07777 : 0666 & ~mask;
+    const mode_t mode = stat(path_.c_str(), &st) == 0 ? st.st_mode & 0777 : 0666 & ~mask;
     bool ok = fchmod(fileno(file_), mode) == 0 ||
               Fail("cannot set the permissions of " + path_ + ": " + std::strerror(errno));
     const bool closed = std::fclose(file_) == 0;
