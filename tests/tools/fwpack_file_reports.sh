@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # korvex-fwpack builds packages of each kind; inspect accepts the good ones (exit 0) and explains
 # each damaged one (exit 1) with the reason the program would give; the builders refuse inputs
-# the program would refuse, and leave no file behind.
+# the program would refuse, and then leave no file behind and an existing OUT untouched.
 # Usage: fwpack_file_reports.sh FWPACK
 set -u
 fwpack=$(realpath "$1")
@@ -23,15 +23,17 @@ expect() {
   echo "ok   $name"
 }
 
-# refuse NAME PATTERN COMMAND...: a build command fails with status 1, says PATTERN, writes nothing.
+# refuse NAME PATTERN COMMAND...: a build command fails with status 1, says PATTERN, writes nothing:
+# no file in the folder appears, goes or changes (size, time), an existing OUT included.
 refuse() {
   local name=$1 pattern=$2; shift 2
   rm -f out.pkg
-  local out rc
+  local out rc before
+  before=$(ls -Al --time-style=full-iso)
   out=$("$fwpack" "$@" 2>&1); rc=$?
   if [ "$rc" -ne 1 ]; then fail "$name: exit $rc, not 1"; return; fi
   if ! grep -q -E -- "$pattern" <<<"$out"; then fail "$name: '$out' does not match '$pattern'"; return; fi
-  if [ -e out.pkg ]; then fail "$name: left out.pkg behind"; return; fi
+  if [ "$(ls -Al --time-style=full-iso)" != "$before" ]; then fail "$name: the folder changed"; return; fi
   echo "ok   $name"
 }
 
@@ -114,6 +116,19 @@ refuse "incompressible 4 MiB block" 'use a smaller --block-size' build-single --
 refuse "lower-case device id" 'upper-case' build-multi --product-code $code --any-version --device-id 4b5600a1 out.pkg
 refuse "delay 0" 'must be 1 to 120' build-multi --product-code $code --any-version --device-id 4B5600A1 --part 0:part1.bin out.pkg
 refuse "part of other content" 'ESC %' build-multi --product-code $code --any-version --device-id 4B5600A1 --part 1:other.bin out.pkg
+refuse "all-wildcard required version" 'give --any-version' build-multi --product-code $code --required-version '*.*.*.*' --device-id 4B5600A1 out.pkg
+# An image_size that reads as "PACK". The size alone is refused, before the image is read or
+# compressed, so the 1.2 GB sparse image costs nothing.
+printf '\x1b' > pack.bin; truncate -s $(( $(printf PACK | od -An -tu4) )) pack.bin
+refuse "image size that reads as PACK" 'multi-part' build-single --product-code $code pack.bin out.pkg
+
+# ---- Builders never write over an input, nor spoil an existing OUT ---------------------------
+cp image.bin image.copy; cp part1.bin part1.copy; cp single.pkg kept.pkg; ln -s part1.bin part1.link
+refuse "image as its own OUT" 'same file as the input image.bin' build-single --product-code $code image.bin ./image.bin
+refuse "part as OUT through a symlink" 'same file as the input part1.bin' build-multi --product-code $code --any-version --device-id 4B5600A1 --part 1:part1.bin part1.link
+refuse "failed build over an existing OUT" 'does not begin with 1B' build-single --product-code $code other.bin kept.pkg
+cmp -s image.bin image.copy && cmp -s part1.bin part1.copy && cmp -s kept.pkg single.pkg \
+  || fail "an input or the existing OUT changed"
 "$fwpack" frobnicate >/dev/null 2>&1; [ $? -eq 2 ] && echo "ok   unknown command" || fail "unknown command: not exit 2"
 
 [ "$failures" -eq 0 ] || { echo "$failures case(s) failed"; exit 1; }

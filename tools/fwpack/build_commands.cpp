@@ -2,12 +2,14 @@
 #include "build_commands.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "firmware/package.h"
 #include "firmware/package_builder.h"
@@ -42,13 +44,25 @@ bool WriteAll(std::FILE *out, const PackageBytes &bytes, const std::string &path
          Fail("cannot write " + path + ": " + std::strerror(errno));
 }
 
-bool ReadWhole(const std::string &path, PackageBytes &bytes, uint64_t limit) {
+// Compared as files, not names: "./img.bin", a symlink or a hard link is the image too.
+bool CheckNotOutput(const struct stat &input, const std::string &inputPath,
+                    const std::string &outputPath) {
+  struct stat out;
+  if (stat(outputPath.c_str(), &out) != 0) return true;
+  return out.st_dev != input.st_dev || out.st_ino != input.st_ino ||
+         Fail(outputPath + " is the same file as the input " + inputPath + "; give another OUT");
+}
+
+bool ReadWhole(const std::string &path, PackageBytes &bytes, uint64_t limit,
+               const std::string &outputPath) {
   std::FILE *in = std::fopen(path.c_str(), "rb");
   if (in == nullptr) return Fail("cannot open " + path + ": " + std::strerror(errno));
   struct stat st;
   bool ok = fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode);
   if (!ok) {
     Fail(path + " is not a regular file");
+  } else if (!CheckNotOutput(st, path, outputPath)) {
+    ok = false;
   } else if (static_cast<uint64_t>(st.st_size) > limit) {
     ok = Fail(path + " holds " + WithCommas(st.st_size) + " bytes; at most " + WithCommas(limit) +
               " fit");
@@ -60,6 +74,66 @@ bool ReadWhole(const std::string &path, PackageBytes &bytes, uint64_t limit) {
   std::fclose(in);
   return ok;
 }
+
+// A package goes to a temporary file in OUT's folder, renamed over OUT only once complete (on
+// the same file system, so atomically): a failed build leaves no partial package behind and an
+// existing OUT as it was. The temporary file is removed on every way out but Commit's success.
+class PackageOutput {
+ public:
+  explicit PackageOutput(const std::string &path) : path_(path) {}
+  ~PackageOutput() {
+    if (file_ != nullptr) std::fclose(file_);
+    if (!temp_.empty()) std::remove(temp_.c_str());
+  }
+  PackageOutput(const PackageOutput &) = delete;
+  PackageOutput &operator=(const PackageOutput &) = delete;
+
+  bool Open() {
+    // Renaming over a device or a folder would replace it, not write into it.
+    struct stat st;
+    if (stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      return Fail(path_ + " exists and is not a regular file");
+    }
+    const size_t slash = path_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
+    temp_ = folder + ".korvex-fwpack-XXXXXX";
+    const int fd = mkstemp(temp_.data());
+    if (fd < 0) {
+      const std::string reason = std::strerror(errno);
+      temp_.clear();
+      return Fail("cannot create " + path_ + ": " + reason);
+    }
+    file_ = fdopen(fd, "wb");
+    if (file_ == nullptr) close(fd);
+    return file_ != nullptr || Fail("cannot create " + path_ + ": " + std::strerror(errno));
+  }
+
+  std::FILE *file() const { return file_; }
+
+  bool Commit() {
+    // mkstemp makes the file 0600; give it what fopen would have: an existing OUT keeps its
+    // permissions, a new one follows the umask.
+    const mode_t mask = umask(0);
+    umask(mask);
+    struct stat st;
+    const mode_t mode = stat(path_.c_str(), &st) == 0 ? st.st_mode & 0777 : 0666 & ~mask;
+    bool ok = fchmod(fileno(file_), mode) == 0 ||
+              Fail("cannot set the permissions of " + path_ + ": " + std::strerror(errno));
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (ok && !closed) ok = Fail("cannot write " + path_ + ": " + std::strerror(errno));
+    if (ok && std::rename(temp_.c_str(), path_.c_str()) != 0) {
+      ok = Fail("cannot create " + path_ + ": " + std::strerror(errno));
+    }
+    if (ok) temp_.clear();
+    return ok;
+  }
+
+ private:
+  std::string path_;
+  std::string temp_;
+  std::FILE *file_ = nullptr;
+};
 
 // The blocks of a single-image package, read from the image and written one at a time, so
 // that an image of any size needs only one block in memory.
@@ -151,20 +225,21 @@ int BuildSingleImage(const SingleImageOptions &o) {
     ok = Fail("the image holds " + WithCommas(imageSize) +
               " bytes; image_size takes 1 to 4,294,967,295");
   }
-  std::FILE *out = ok ? std::fopen(o.outputPath.c_str(), "wb") : nullptr;
-  if (ok && out == nullptr) ok = Fail("cannot create " + o.outputPath + ": " + std::strerror(errno));
+  // image_size sits where a multi-part package has its marker, so one size reads as the marker.
+  if (ok && imageSize == ReadLittleEndian32(kPackMarker)) {
+    ok = Fail("the image holds " + WithCommas(imageSize) + " bytes, which image_size stores as \"" +
+              std::string(kPackMarker, kPackMarker + sizeof kPackMarker) +
+              "\": the program would take the package for a multi-part one");
+  }
+  ok = ok && CheckNotOutput(st, o.imagePath, o.outputPath);
+  PackageOutput out(o.outputPath);
+  ok = ok && out.Open();
 
   uint32_t blocks = 0;
   uint64_t packageSize = 0;
-  ok = ok && WriteSingleImage(o, in, imageSize, out, &blocks, &packageSize);
+  ok = ok && WriteSingleImage(o, in, imageSize, out.file(), &blocks, &packageSize);
   std::fclose(in);
-  if (out != nullptr && std::fclose(out) != 0 && ok) {
-    ok = Fail("cannot write " + o.outputPath + ": " + std::strerror(errno));
-  }
-  if (!ok) {
-    if (out != nullptr) std::remove(o.outputPath.c_str());
-    return 1;
-  }
+  if (!(ok && out.Commit())) return 1;
   std::printf("%s: single-image package, %u blocks, %s bytes, image_size %s\n",
               o.outputPath.c_str(), blocks, WithCommas(packageSize).c_str(),
               WithCommas(imageSize).c_str());
@@ -179,11 +254,25 @@ int BuildMultiPart(const MultiPartOptions &o) {
   unsigned char descriptor[kDescriptorLength];
   MakeDescriptor(descriptor, Bytes(o.productCode), Bytes(version), Bytes(o.deviceId),
                  static_cast<unsigned char>('0' + o.parts.size()));
+  // The program looks at only some of the version's characters: a version with the wildcard at
+  // all of them would install over any firmware, which only --any-version may ask for.
+  if (!o.requiredVersion.empty() && IsRequiredVersionWildcard(descriptor)) {
+    std::string places;
+    for (size_t i = 0; i < std::size(kWildcardPositions); ++i) {
+      places += i == 0 ? "" : i + 1 == std::size(kWildcardPositions) ? " and " : ", ";
+      places += std::to_string(kWildcardPositions[i] - kDescriptorRequiredVersion + 1);
+    }
+    Fail("the required version \"" + o.requiredVersion + "\" has " +
+         std::string(1, static_cast<char>(kRequiredVersionWildcard)) + " at characters " + places +
+         ", which the program reads as the wildcard: the package would install over any firmware "
+         "version; give --any-version if that is meant");
+    return 1;
+  }
   PackageBytes package;
   AppendMultiPartHeader(package, descriptor);
   for (const PartOption &p : o.parts) {
     PackageBytes data;
-    if (!ReadWhole(p.path, data, kMaxPartLength)) return 1;
+    if (!ReadWhole(p.path, data, kMaxPartLength, o.outputPath)) return 1;
     if (!IsPartContent(data.data(), data.size())) {
       Fail(p.path + " does not begin with ESC %, so the program would refuse the part");
       return 1;
@@ -191,17 +280,8 @@ int BuildMultiPart(const MultiPartOptions &o) {
     AppendPart(package, Bytes(o.productCode), static_cast<uint8_t>(p.delaySeconds), data.data(),
                data.size());
   }
-  std::FILE *out = std::fopen(o.outputPath.c_str(), "wb");
-  if (out == nullptr) {
-    Fail("cannot create " + o.outputPath + ": " + std::strerror(errno));
-    return 1;
-  }
-  bool ok = WriteAll(out, package, o.outputPath);
-  if (std::fclose(out) != 0 && ok) ok = Fail("cannot write " + o.outputPath);
-  if (!ok) {
-    std::remove(o.outputPath.c_str());
-    return 1;
-  }
+  PackageOutput out(o.outputPath);
+  if (!(out.Open() && WriteAll(out.file(), package, o.outputPath) && out.Commit())) return 1;
   std::printf("%s: multi-part package, %zu parts, %s bytes\n", o.outputPath.c_str(),
               o.parts.size(), WithCommas(package.size()).c_str());
   return 0;

@@ -26,7 +26,7 @@ struct MultiPartOptions {
   std::string outputPath;
 };
 
-// Each writes the package and returns 0, or explains on stderr, leaves no output file and
-// returns 1.
+// Each writes the package and returns 0, or explains on stderr and returns 1, leaving no new
+// file and an existing output file as it was. The output may not be one of the inputs.
 int BuildSingleImage(const SingleImageOptions &options);
 int BuildMultiPart(const MultiPartOptions &options);
