@@ -117,11 +117,16 @@ class PackageOutput {
     umask(mask);
     struct stat st;
     const mode_t mode = stat(path_.c_str(), &st) == 0 ? st.st_mode & 0777 : 0666 & ~mask;
-    bool ok = fchmod(fileno(file_), mode) == 0 ||
-              Fail("cannot set the permissions of " + path_ + ": " + std::strerror(errno));
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
-    if (ok && !closed) ok = Fail("cannot write " + path_ + ": " + std::strerror(errno));
+    bool ok = closed || Fail("cannot write " + path_ + ": " + std::strerror(errno));
+    if (ok && chmod(temp_.c_str(), mode) != 0) {
+      ok = Fail("cannot set the permissions of " + path_ + ": " + std::strerror(errno));
+    }
+#ifdef _WIN32
+    // Windows renames only onto a name that is free.
+    if (ok) std::remove(path_.c_str());
+#endif
     if (ok && std::rename(temp_.c_str(), path_.c_str()) != 0) {
       ok = Fail("cannot create " + path_ + ": " + std::strerror(errno));
     }
