@@ -87,6 +87,11 @@ int ParseModelReply(unsigned char *reply, int length) {
   while (nameBytes < kPrintNameMaxBytes && nameBytes < kReplyBlockBytes && replyBuffer[nameBytes]) {
     ++nameBytes;
   }
+  // Control bytes (CR, LF, tab) in the name would add lines to the information text, which the
+  // report actions then refuse: they are shown as spaces.
+  for (size_t i = 0; i < nameBytes; ++i) {
+    if (replyBuffer[i] < 0x20) replyBuffer[i] = ' ';
+  }
   // Room for " (", the eight characters of the device id, ")" and the terminator.
   const int idLength = lstrlenW(currentDeviceId);
   const size_t room = kDisplayNameUnits - 1 - (3 + idLength);

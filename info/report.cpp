@@ -5,6 +5,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <cwchar>
 #include <vector>
 
 #include "app/app_state.h"
@@ -73,6 +74,11 @@ int SaveAction(const std::vector<char> &utf8, size_t n) {
             InternalString(7));
   wchar_t fileName[kFileNameUnits];
   lstrcpynW(fileName, formatted, kFileNameUnits);
+  // The words come from the printer: characters a file name cannot hold would make the dialog
+  // refuse the proposed name, and the save would end without a word.
+  for (wchar_t *c = fileName; *c; ++c) {
+    if (*c < 0x20 || std::wcschr(L"\\/:*?\"<>|", *c)) *c = L'_';
+  }
 
   OPENFILENAMEW dialog = {};
   dialog.lStructSize = sizeof dialog;
@@ -82,7 +88,11 @@ int SaveAction(const std::vector<char> &utf8, size_t n) {
   dialog.nMaxFile = kFileNameUnits;
   dialog.Flags = OFN_OVERWRITEPROMPT;
   dialog.lpstrDefExt = InternalString(8);
-  if (!GetSaveFileNameW(&dialog)) return 1;
+  if (!GetSaveFileNameW(&dialog)) {
+    // Cancelled is the user's choice; a dialog that failed is said.
+    if (CommDlgExtendedError() != 0) ShowNotice(-1, -1, UiText(18), UiText(22), kNoticeError);
+    return 1;
+  }
   if (!WriteWholeFile(fileName, utf8, n)) {
     MessageBoxW(app.mainWindow, UiText(18), UiText(22), MB_ICONERROR);
     return 2;

@@ -189,20 +189,22 @@ TEST_F(Report, SaveWritesTheUtf8TextUnderTheProposedName) {
   SetWindowTextW(app.infoPane, (kCompleteText + L" ").c_str());
   {
     SaveDialogDriver driver(path);
-    std::thread confirm([] {
-      for (int i = 0; i < 100; ++i) {
+    bool asked = false;
+    std::thread confirm([&asked] {
+      for (int i = 0; i < 100 && !asked; ++i) {
         HWND dialog = nullptr;
         EnumThreadWindows(GetWindowThreadProcessId(app.mainWindow, nullptr), FindYesNoBox,
                           reinterpret_cast<LPARAM>(&dialog));
         if (dialog) {
+          asked = true;
           PostMessageW(dialog, WM_COMMAND, IDYES, 0);
-          return;
         }
         Sleep(50);
       }
     });
     EXPECT_EQ(SaveReport(), 0);
     confirm.join();
+    EXPECT_TRUE(asked) << "the overwrite question";
   }
   EXPECT_EQ(ReadFileBytes(path), Utf8(kCompleteText + L" "));
   DeleteFileW(path.c_str());
@@ -218,6 +220,21 @@ TEST_F(Report, FirstWordsKeepEachUtf8ByteInTheProposedName) {
   driver.thread.join();
   EXPECT_EQ(driver.proposedName, std::wstring(L"Korvex_\u00C3\u0089tude_KX12AB34CD_report"));
   DeleteFileW(TempPath(L"korvex-unused.txt").c_str());
+}
+
+TEST_F(Report, CharactersNoFileNameHoldsBecomeUnderscoresInTheProposedName) {
+  std::wstring text = kCompleteText;
+  text.replace(0, 10, L"KL:12/2\\0*");                        // first word of line 1
+  text.replace(text.find(L"KX12AB34CD"), 10, L"K?X\"<1>|\t2");  // first word of line 3
+  SetWindowTextW(app.infoPane, text.c_str());
+  const std::wstring path = TempPath(L"korvex-safe-name.txt");
+  SaveDialogDriver driver(path);
+  EXPECT_EQ(SaveReport(), 0);
+  driver.thread.join();
+  ASSERT_TRUE(driver.found) << "the dialog took the proposed name";
+  EXPECT_EQ(driver.proposedName, L"Korvex_KL_12_2_0__K_X__1___2_report");
+  EXPECT_EQ(ReadFileBytes(path), Utf8(text));
+  DeleteFileW(path.c_str());
 }
 
 TEST_F(Report, OpenWritesTheTemporaryFileForTheViewer) {

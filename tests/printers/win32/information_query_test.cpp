@@ -15,6 +15,7 @@
 #include "gui_support.h"
 #include "info/device_code.h"
 #include "info/information_query.h"
+#include "info/report.h"
 #include "printer_test_support.h"
 
 namespace {
@@ -115,6 +116,19 @@ TEST_F(InformationQuery, UnknownFamily2ModelIsNamedByThePrinterAndOldFirmwareByI
   const SimulatedPrinterRecord seen = printer.record();
   EXPECT_EQ(seen.received[1], "CMD_SSI_PRINT_NAME");
   EXPECT_EQ(seen.received[3], "CMD_SSI_KERNEL_VERSION");
+}
+
+TEST_F(InformationQuery, ControlBytesOfThePrintNameAreShownAsSpaces) {
+  SimulatedPrinterSetup setup = Registered(2, 7);
+  setup.productId = L"0FFF";  // not in the model table: the printer names itself
+  setup.identity.printName = "Orbis\r\n300\tStudio";
+  PrinterUnderTest printer(setup);
+  EXPECT_EQ(RunQuery(), L"");
+  const std::wstring text = PaneText();
+  EXPECT_EQ(text.substr(0, text.find(L"\r\n")), L"Orbis  300 Studio (4B560FFF)");
+  // Still the seven lines the report actions take.
+  EXPECT_EQ(CopyReport(), 0);
+  Pump(1600);  // the copy notice hides again
 }
 
 TEST_F(InformationQuery, ProductDateReplacesTheVersionFileForSomeFirmware) {
