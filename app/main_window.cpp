@@ -270,9 +270,13 @@ int ApplyLanguage() {
   SetWindowTextW(app.headingLabel, UiText(11));
   SetWindowTextW(app.queryButton, UiText(13));
   SetWindowTextW(app.upgradeButton, UiText(14));
-  SetHoverTip(app.openReportButton, UiText(15));
-  SetHoverTip(app.copyReportButton, UiText(16));
-  SetHoverTip(app.saveReportButton, UiText(17));
+  // The icon buttons carry their tip as window text too (an icon button shows only its icon):
+  // it is the name a screen reader announces.
+  const HWND iconButtons[3] = {app.openReportButton, app.copyReportButton, app.saveReportButton};
+  for (int i = 0; i < 3; ++i) {
+    SetHoverTip(iconButtons[i], UiText(15 + i));
+    SetWindowTextW(iconButtons[i], UiText(15 + i));
+  }
   return 0;
 }
 

@@ -14,7 +14,7 @@ bool InflateStoredTable(unsigned char *stream, size_t streamLength, unsigned cha
   zs.avail_in = static_cast<uInt>(streamLength);
   zs.next_out = out;
   zs.avail_out = static_cast<uInt>(expandedSize);
-  if (inflateInit_(&zs, "1.2.13", static_cast<int>(sizeof(z_stream))) != Z_OK) return false;
+  if (inflateInit_(&zs, ZLIB_VERSION, static_cast<int>(sizeof(z_stream))) != Z_OK) return false;
   const int result = inflate(&zs, Z_NO_FLUSH);
   const uLong produced = zs.total_out;
   inflateEnd(&zs);

@@ -43,9 +43,6 @@ void ApplyProductKey(const unsigned char *productCode, const volatile unsigned c
   Rc4Apply(&state, data, length);
 }
 
-// The version string the program hands zlib; zlib only compares its first character.
-constexpr char kZlibVersion[] = "1.2.13";
-
 }  // namespace
 
 void DecryptHeaderField(unsigned char *out, uint32_t count, const unsigned char *header) {
@@ -72,7 +69,7 @@ int32_t InflateBlock(const unsigned char *data, uint32_t length, unsigned char *
   zs.avail_in = length;
   zs.next_out = out;
   zs.avail_out = static_cast<uInt>(kInflateBufferSize);
-  if (inflateInit_(&zs, kZlibVersion, static_cast<int>(sizeof(z_stream))) != Z_OK) {
+  if (inflateInit_(&zs, ZLIB_VERSION, static_cast<int>(sizeof(z_stream))) != Z_OK) {
     return kInflateNoMemory;
   }
   const int result = inflate(&zs, Z_NO_FLUSH);

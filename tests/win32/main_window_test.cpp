@@ -6,6 +6,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -365,13 +366,17 @@ std::wstring HoverText(HWND button) {
   return text;
 }
 
-TEST_F(MainWindow, HoverTipsOfTheReportButtonsFollowTheLanguage) {
+// The tips are also the buttons' names (their window text), which screen readers announce.
+TEST_F(MainWindow, HoverTipsAndNamesOfTheReportButtonsFollowTheLanguage) {
   for (int language : {3, 0, 1}) {
     SendMessageW(app.mainWindow, WM_COMMAND, kFirstLanguageCommand + language, 0);
     EXPECT_EQ(SendMessageW(app.hoverTip, TTM_GETTOOLCOUNT, 0, 0), 3) << "one tool per button";
-    EXPECT_EQ(HoverText(app.openReportButton), UiText(15));
-    EXPECT_EQ(HoverText(app.copyReportButton), UiText(16));
-    EXPECT_EQ(HoverText(app.saveReportButton), UiText(17));
+    const HWND buttons[3] = {app.openReportButton, app.copyReportButton, app.saveReportButton};
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(HoverText(buttons[i]), UiText(15 + i));
+      EXPECT_EQ(WindowTextOf(buttons[i]), UiText(15 + i));
+      EXPECT_NE(SendMessageW(buttons[i], BM_GETIMAGE, IMAGE_ICON, 0), 0) << "the icon stays";
+    }
   }
 }
 
@@ -563,10 +568,24 @@ TEST_F(MainWindow, ScreenshotsOfTheIdleWindowInEachLanguage) {
 }
 
 volatile LONG menuShotTaken = 0;
+HMENU openMenus[8];
+int openMenuCount = 0;
+
+// Notes the menus open on this thread: each shows in a popup menu window.
+BOOL CALLBACK NoteOpenMenu(HWND window, LPARAM) {
+  wchar_t className[16] = {};
+  GetClassNameW(window, className, 16);
+  if (lstrcmpW(className, L"#32768") == 0 && IsWindowVisible(window) && openMenuCount < 8) {
+    openMenus[openMenuCount++] = reinterpret_cast<HMENU>(SendMessageW(window, MN_GETHMENU, 0, 0));
+  }
+  return TRUE;
+}
 
 // Runs on the window's thread inside the menu loop, which dispatches timer messages.
 void CALLBACK TakeMenuShot(HWND window, UINT, UINT_PTR timer, DWORD) {
   KillTimer(window, timer);
+  openMenuCount = 0;
+  EnumThreadWindows(GetCurrentThreadId(), NoteOpenMenu, 0);
   RECT area = WindowArea();
   area.right += s(420);
   area.bottom += s(160);
@@ -587,9 +606,13 @@ TEST_F(MainWindow, ScreenshotWithTheMaintenanceSubmenuOpen) {
     PostMessageW(app.mainWindow, WM_KEYDOWN, key, 0);
   }
   SetTimer(app.mainWindow, 77, 1000, TakeMenuShot);
-  EXPECT_TRUE(PumpUntil([] { return menuShotTaken != 0; }, 10000));
+  ASSERT_TRUE(PumpUntil([] { return menuShotTaken != 0; }, 10000));
   Pump(200);
-  EXPECT_TRUE(IsWindow(app.mainWindow));
+  // The picture shows the second menu with its maintenance submenu open.
+  HMENU settings = GetSubMenu(GetMenu(app.mainWindow), 1);
+  HMENU *const end = openMenus + openMenuCount;
+  EXPECT_NE(std::find(openMenus, end, settings), end) << "the second menu is open";
+  EXPECT_NE(std::find(openMenus, end, GetSubMenu(settings, 1)), end) << "its submenu is open";
 }
 
 }  // namespace

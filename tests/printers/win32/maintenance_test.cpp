@@ -123,12 +123,27 @@ TEST_F(Maintenance, PaneShowsOnlyDotsMeanwhileAndIsRestoredAfter) {
   HideNotice();
 }
 
-TEST_F(Maintenance, PrinterThatDoesNotAnswerGivesTheFailureNotice) {
-  SimulatedPrinterSetup setup = Registered(2, 41);
-  setup.faults.silent = true;
-  PrinterUnderTest printer(setup);
-  EXPECT_EQ(Choose(703), UiText(30));
-  HideNotice();
+// A printer that never answers: a command sent write-only succeeds all the same, one that waits
+// for the reply fails with the failure notice.
+TEST_F(Maintenance, PrinterThatDoesNotAnswerFailsOnlyTheCommandsThatWaitForAReply) {
+  struct Case {
+    int family, menuId;
+    const wchar_t *notice;
+  } cases[] = {
+      {2, 703, UiText(30)},  // a panel language, asked as a request
+      {1, 800, UiText(3)},   // command 8: written only to a family-1 printer
+      {2, 810, UiText(30)},  // command 18: a request to a family-2 printer
+  };
+  int number = 40;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.menuId);
+    SimulatedPrinterSetup setup = Registered(c.family, ++number);
+    setup.faults.silent = true;
+    PrinterUnderTest printer(setup);
+    EXPECT_EQ(Choose(c.menuId), c.notice);
+    EXPECT_EQ(printer.record().received.size(), 1u);
+    HideNotice();
+  }
 }
 
 TEST_F(Maintenance, FirmwareOnlyAndRefusedModelsGetTheirNotice) {
