@@ -11,8 +11,11 @@
 //       one simulated printer; per FILE and round: TOOL run unattended on FILE, then bare loops of
 //       as many bytes as the printer received, once opened and reopened every 4 MiB as the
 //       program does; all timed at the printer (first to last byte). Printed: the medians of the
-//       rates and of each round's ratio, TOOL's peak working set and its working set while its
-//       result box stands (the run's buffers still held)
+//       rates and of each round's ratio; the time from the program's start to the first byte at
+//       the printer (start-up, checks and, for a package, the check of the whole file) beside
+//       the transfer's; TOOL's peak working set and its working set while its result box stands
+//       (the run's buffers still held). A multi-part package's transfer holds its pauses, so it
+//       gets no rates.
 #include <windows.h>
 #include <psapi.h>
 
@@ -121,6 +124,11 @@ struct Arrivals {
     std::lock_guard<std::mutex> hold(lock);
     return any ? Seconds(first, last) : 0.0;
   }
+  // From a moment before the first byte to the first byte.
+  double Since(const LARGE_INTEGER &from) {
+    std::lock_guard<std::mutex> hold(lock);
+    return any ? Seconds(from, first) : 0.0;
+  }
 };
 
 struct Child {
@@ -169,6 +177,7 @@ BOOL CALLBACK MatchBox(HWND window, LPARAM param) {
 }
 
 struct ToolRun {
+  LARGE_INTEGER started = {};
   int exitCode = -1;
   SIZE_T peakWorkingSet = 0;
   SIZE_T finalWorkingSet = 0;  // while the result box stands, the run's buffers still held
@@ -180,6 +189,7 @@ struct ToolRun {
 // answered and the program closes itself.
 ToolRun RunTool(const std::wstring &tool, const std::wstring &file) {
   ToolRun run;
+  QueryPerformanceCounter(&run.started);
   Child child(L"\"" + tool + L"\" \"" + file + L"\"");
   if (!child.started) return run;
   for (int polls = 0; polls < 6000; ++polls) {  // 10 minutes at most
@@ -262,11 +272,12 @@ int Run(int rounds, const std::wstring &tool, const std::vector<std::wstring> &f
     return ok && received == bytes ? rate : 0.0;
   };
 
-  std::printf("%-22s %6s %10s %10s %7s %12s %12s %12s\n", "file", "MiB", "tool MB/s",
-              "bare MB/s", "ratio", "reopen MB/s", "peak WS MiB", "end WS MiB");
+  std::printf("%-22s %6s %10s %10s %7s %12s %11s %10s %12s %12s\n", "file", "MiB", "tool MB/s",
+              "bare MB/s", "ratio", "reopen MB/s", "1st byte s", "transfer s", "peak WS MiB",
+              "end WS MiB");
   int status = 0;
   for (const std::wstring &file : files) {
-    std::vector<double> toolRates, bareRates, reopenRates, ratios;
+    std::vector<double> toolRates, bareRates, reopenRates, ratios, firstByte, transfer;
     SIZE_T peak = 0, atEnd = 0;
     unsigned long long received = 0;
     for (int round = 0; round < rounds; ++round) {
@@ -280,6 +291,8 @@ int Run(int rounds, const std::wstring &tool, const std::vector<std::wstring> &f
         }
         toolRun = RunTool(tool, file);
         toolRate = printer.Rate(&received);
+        firstByte.push_back(printer.arrivals->Since(toolRun.started));
+        transfer.push_back(printer.arrivals->Span());
       }
       if (toolRun.exitCode != 0 || received == 0) {
         std::printf("  program exit %d after %llu bytes; box: %ls\n", toolRun.exitCode, received,
@@ -289,7 +302,8 @@ int Run(int rounds, const std::wstring &tool, const std::vector<std::wstring> &f
       }
       if (toolRun.peakWorkingSet > peak) peak = toolRun.peakWorkingSet;
       if (toolRun.finalWorkingSet > atEnd) atEnd = toolRun.finalWorkingSet;
-      if (received < kTimedBytes) continue;
+      const bool multiPart = file.size() > 4 && file.compare(file.size() - 4, 4, L".kmp") == 0;
+      if (received < kTimedBytes || multiPart) continue;
       // The machine's load drifts: each round's ratio compares runs made one after the other.
       const double bareRate = bareLoop(received, 0);
       toolRates.push_back(toolRate);
@@ -299,12 +313,14 @@ int Run(int rounds, const std::wstring &tool, const std::vector<std::wstring> &f
     }
     const std::wstring name = file.substr(file.find_last_of(L"\\/") + 1);
     if (toolRates.empty()) {
-      std::printf("%-22ls %6.0f %10s %10s %7s %12s %12.1f %12.1f\n", name.c_str(),
-                  received / kMiB, "-", "-", "-", "-", peak / kMiB, atEnd / kMiB);
+      std::printf("%-22ls %6.0f %10s %10s %7s %12s %11.2f %10.2f %12.1f %12.1f\n", name.c_str(),
+                  received / kMiB, "-", "-", "-", "-", Median(firstByte), Median(transfer),
+                  peak / kMiB, atEnd / kMiB);
     } else {
-      std::printf("%-22ls %6.0f %10.1f %10.1f %7.3f %12.1f %12.1f %12.1f\n", name.c_str(),
-                  received / kMiB, Median(toolRates), Median(bareRates), Median(ratios),
-                  Median(reopenRates), peak / kMiB, atEnd / kMiB);
+      std::printf("%-22ls %6.0f %10.1f %10.1f %7.3f %12.1f %11.2f %10.2f %12.1f %12.1f\n",
+                  name.c_str(), received / kMiB, Median(toolRates), Median(bareRates),
+                  Median(ratios), Median(reopenRates), Median(firstByte), Median(transfer),
+                  peak / kMiB, atEnd / kMiB);
     }
     std::fflush(stdout);
   }
