@@ -19,31 +19,6 @@ namespace {
 constexpr int kQueryButton = 900;
 constexpr int kMessageBoxText = 0xFFFF;
 
-struct ProgramSearch {
-  DWORD processId;
-  HWND window;
-};
-
-BOOL CALLBACK MatchProgramWindow(HWND window, LPARAM param) {
-  auto *search = reinterpret_cast<ProgramSearch *>(param);
-  wchar_t className[64] = {};
-  GetClassNameW(window, className, 64);
-  if (lstrcmpW(className, L"Korvex Firmware Tool") != 0 || !IsWindowVisible(window)) return TRUE;
-  // Only the shipped program's window: a test program may show the same class in-process.
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  wchar_t image[MAX_PATH] = {};
-  DWORD length = MAX_PATH;
-  const bool shipped = process && QueryFullProcessImageNameW(process, 0, image, &length) &&
-                       std::wstring(image).find(L"korvex_tool.exe") != std::wstring::npos;
-  if (process) CloseHandle(process);
-  if (!shipped) return TRUE;
-  search->processId = pid;
-  search->window = window;
-  return FALSE;
-}
-
 // The program the launcher started, switched to English so that its texts are the tables'
 // English ones.
 class ProgramOnBridgedPrinters : public ::testing::Test {
@@ -52,14 +27,8 @@ class ProgramOnBridgedPrinters : public ::testing::Test {
     ASSERT_EQ(ExpandUiTexts(), 0);
     ASSERT_EQ(ExpandInternalStrings(), 0);
     app.currentLanguage = 1;
-    ProgramSearch search = {0, nullptr};
-    for (int waited = 0; !search.window && waited < 30000; waited += 100) {
-      EnumWindows(MatchProgramWindow, reinterpret_cast<LPARAM>(&search));
-      if (!search.window) Sleep(100);
-    }
-    ASSERT_NE(search.window, nullptr) << "the launcher started no korvex_tool.exe";
-    window_ = search.window;
-    processId_ = search.processId;
+    window_ = WaitForProgramWindow(0, 30000, &processId_);
+    ASSERT_NE(window_, nullptr) << "the launcher started no korvex_tool.exe";
     SendMessageW(window_, WM_COMMAND, kFirstLanguageCommand + 1, 0);
     pane_ = FindWindowExW(window_, nullptr, L"Edit", nullptr);
     ASSERT_NE(pane_, nullptr);
