@@ -158,6 +158,48 @@ HWND WaitForDialogOf(DWORD processId, const std::wstring &caption, int control, 
   return search.found;
 }
 
+namespace {
+
+struct ProgramSearch {
+  DWORD processId;  // 0: any process running korvex_tool.exe
+  HWND window;
+};
+
+BOOL CALLBACK MatchProgramWindow(HWND window, LPARAM param) {
+  auto *search = reinterpret_cast<ProgramSearch *>(param);
+  wchar_t className[64] = {};
+  GetClassNameW(window, className, 64);
+  if (lstrcmpW(className, L"Korvex Firmware Tool") != 0 || !IsWindowVisible(window)) return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (search->processId != 0 && pid != search->processId) return TRUE;
+  if (search->processId == 0) {
+    // A test program shows a window of the same class in its own process.
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    wchar_t image[MAX_PATH] = {};
+    DWORD length = MAX_PATH;
+    const bool shipped = process && QueryFullProcessImageNameW(process, 0, image, &length) &&
+                         std::wstring(image).find(L"korvex_tool.exe") != std::wstring::npos;
+    if (process) CloseHandle(process);
+    if (!shipped) return TRUE;
+  }
+  search->processId = pid;
+  search->window = window;
+  return FALSE;
+}
+
+}  // namespace
+
+HWND WaitForProgramWindow(DWORD processId, DWORD timeoutMs, DWORD *foundProcessId) {
+  ProgramSearch search = {processId, nullptr};
+  for (DWORD waited = 0; !search.window && waited < timeoutMs; waited += 50) {
+    EnumWindows(MatchProgramWindow, reinterpret_cast<LPARAM>(&search));
+    if (!search.window) Sleep(50);
+  }
+  if (foundProcessId) *foundProcessId = search.window ? search.processId : 0;
+  return search.window;
+}
+
 std::string ReadFileBytes(const std::wstring &path) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, 0, nullptr);

@@ -47,6 +47,11 @@ std::string ReadFileBytes(const std::wstring &path);
 // Saves the screen area as BUILD/screenshots/NAME.png.
 void SaveScreenshot(const std::wstring &name, RECT area);
 
+// Waits for the visible main window of korvex_tool.exe: that of the process with this id, or,
+// for id 0, that of any process running korvex_tool.exe (also one another program started).
+// nullptr when none came in time; *foundProcessId receives the window's process id.
+HWND WaitForProgramWindow(DWORD processId, DWORD timeoutMs, DWORD *foundProcessId = nullptr);
+
 // korvex_tool.exe in a process of its own, ended by the test when still running.
 struct ChildProgram {
   PROCESS_INFORMATION process = {};
@@ -74,32 +79,5 @@ struct ChildProgram {
     GetExitCodeProcess(process.hProcess, &code);
     return static_cast<int>(code);
   }
-  HWND MainWindow(DWORD timeoutMs) {
-    FoundWindow search = {process.dwProcessId, nullptr};
-    const DWORD start = GetTickCount();
-    while (!search.window && GetTickCount() - start < timeoutMs) {
-      EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
-      if (!search.window) Sleep(50);
-    }
-    return search.window;
-  }
-
- private:
-  struct FoundWindow {
-    DWORD pid;
-    HWND window;
-  };
-  static BOOL CALLBACK MatchMainWindow(HWND window, LPARAM param) {
-    auto *search = reinterpret_cast<FoundWindow *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (pid == search->pid && lstrcmpW(className, L"Korvex Firmware Tool") == 0 &&
-        IsWindowVisible(window)) {
-      search->window = window;
-      return FALSE;
-    }
-    return TRUE;
-  }
+  HWND MainWindow(DWORD timeoutMs) { return WaitForProgramWindow(process.dwProcessId, timeoutMs); }
 };
