@@ -598,7 +598,12 @@ TEST_F(MainWindow, ScreenshotWithTheMaintenanceSubmenuOpen) {
   ASSERT_EQ(app.screenDpi, ExpectedDpi());
   // Room on the right for the submenus.
   SetWindowPos(app.mainWindow, nullptr, 20, 20, s(622), s(215), SWP_NOZORDER);
-  SetForegroundWindow(app.mainWindow);
+  // The keyboard reaches the menu bar of the active window only (CTest runs this test alone, so
+  // that no window of another test holds the display's focus).
+  ASSERT_TRUE(PumpUntil([] {
+    SetForegroundWindow(app.mainWindow);
+    return GetForegroundWindow() == app.mainWindow;
+  }, 3000));
   // Keyboard into the menu bar: File, right to the second menu, open it, down to the
   // maintenance submenu, open that; the picture is taken from inside the menu loop.
   PostMessageW(app.mainWindow, WM_SYSCOMMAND, SC_KEYMENU, 0);
