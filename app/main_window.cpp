@@ -32,6 +32,7 @@ const wchar_t *const kLanguageNames[4] = {L"\u0420\u0443\u0441\u0441\u043A\u0438
 
 // Asks the window's own thread to move the focus (a worker thread cannot set it).
 constexpr UINT kFocusQueryButtonMessage = WM_APP + 2;
+constexpr UINT kLeaveBusyStateMessage = WM_APP + 3;
 
 // The eight item bitmaps of the current menu bar, released when the bar is replaced.
 HBITMAP menuBitmaps[8];
@@ -289,6 +290,12 @@ int EnterBusyState(int showProgress) {
 }
 
 int LeaveBusyState() {
+  // A worker has the window's thread leave the busy state in one message: a command that
+  // arrives once the buttons are enabled again then always finds the flag cleared too.
+  if (GetWindowThreadProcessId(app.mainWindow, nullptr) != GetCurrentThreadId()) {
+    SendMessageW(app.mainWindow, kLeaveBusyStateMessage, 0, 0);
+    return 0;
+  }
   SetButtonsEnabled(true);
   ShowWindow(app.progressBar, SW_HIDE);
   SetTopLevelMenusEnabled(true);
@@ -330,6 +337,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   switch (message) {
     case kFocusQueryButtonMessage:
       SetFocus(app.queryButton);
+      return 0;
+    case kLeaveBusyStateMessage:
+      LeaveBusyState();
       return 0;
     case WM_DESTROY:
       OnDestroy();
