@@ -157,8 +157,10 @@ TEST_F(UpgradeStart, UnattendedStartWithoutAChoiceClosesTheProgram) {
   {
     // No printer at all: discovery says so in a box.
     UseUpgradeWindow(true);
+    app.exitCode = kExitNothingSent;
     const SeenRun run = WatchStart([] { return StartFirmwareUpgrade(3, 0); }, false);
     EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(app.exitCode, kExitNoPrinter);
     ASSERT_EQ(run.boxes.size(), 1u);
     EXPECT_EQ(run.boxes[0].caption, UiText(22));
     EXPECT_EQ(run.closeRequests, 1);
@@ -168,10 +170,12 @@ TEST_F(UpgradeStart, UnattendedStartWithoutAChoiceClosesTheProgram) {
     UpgradePrinter first(L"015C", 2, 1, true);
     UpgradePrinter second(L"0110", 2, 2, true);
     UseUpgradeWindow(true);
+    app.exitCode = kExitNothingSent;
     MenuDriver menu(-1);
     const SeenRun run = WatchStart([] { return StartFirmwareUpgrade(3, 0); }, false);
     EXPECT_TRUE(menu.Finish().shown);
     EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(app.exitCode, kExitNoPrinter) << "the program ends with the no-printer code";
     EXPECT_EQ(run.closeRequests, 1);
     EXPECT_EQ(run.heading, L"") << "no upgrade thread";
     EXPECT_EQ(first.record().firmwareBytes + second.record().firmwareBytes, 0u);
