@@ -15,6 +15,7 @@ constexpr wchar_t kInterfaceGuid[] = L"{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
 constexpr wchar_t kDeviceClassesKey[] =
     L"System\\CurrentControlSet\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
 constexpr wchar_t kEnumKey[] = L"System\\CurrentControlSet\\Enum";
+constexpr wchar_t kSimulatedInstanceMark[] = L"\\KORVEXSIM";
 // The device setup class of printers; Wine wants a class on the instance, any will do.
 constexpr wchar_t kPrinterClassGuid[] = L"{4d36e979-e325-11ce-bfc1-08002be10318}";
 
@@ -255,7 +256,7 @@ void Listen(SimulatedPrinter *printer) {
 }
 
 std::wstring InstanceId(const SimulatedPrinterSetup &setup) {
-  return L"USB\\VID_" + setup.vendorId + L"&PID_" + setup.productId + L"\\KORVEXSIM" +
+  return L"USB\\VID_" + setup.vendorId + L"&PID_" + setup.productId + kSimulatedInstanceMark +
          setup.serial;
 }
 
@@ -385,40 +386,88 @@ bool RegisterPrinterInterface(const std::wstring &key, const std::wstring &insta
   return done;
 }
 
-void UnregisterPrinterInterface(const std::wstring &key) {
-  const std::wstring interfacePath = std::wstring(kDeviceClassesKey) + L"\\" + key;
+namespace {
+
+// The DeviceInstance of an interface key of the class, or empty.
+std::wstring InstanceOf(const std::wstring &key) {
+  const std::wstring path = std::wstring(kDeviceClassesKey) + L"\\" + key;
   wchar_t instance[512] = {};
   DWORD bytes = sizeof instance - sizeof(wchar_t);
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, interfacePath.c_str(), L"DeviceInstance", RRF_RT_REG_SZ,
-                   nullptr, instance, &bytes) == ERROR_SUCCESS &&
-      instance[0]) {
-    const std::wstring instancePath = std::wstring(kEnumKey) + L"\\" + instance;
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, instancePath.c_str());
-    // The "VID_…&PID_…" level goes too once no instance is left under it.
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, instancePath.substr(0, instancePath.rfind(L'\\')).c_str());
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"DeviceInstance", RRF_RT_REG_SZ, nullptr,
+                   instance, &bytes) != ERROR_SUCCESS) {
+    return {};
   }
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, interfacePath.c_str());
+  return instance;
 }
 
-int RemoveSimulatedInterfaces() {
-  std::vector<std::wstring> keys;
+// The names of the class's interface keys with their instances.
+std::vector<std::pair<std::wstring, std::wstring>> InterfaceKeys() {
+  std::vector<std::pair<std::wstring, std::wstring>> keys;
   HKEY classKey = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDeviceClassesKey, 0, KEY_READ, &classKey) !=
       ERROR_SUCCESS) {
-    return 0;
+    return keys;
   }
-  wchar_t name[256];
+  wchar_t name[512];
   for (DWORD index = 0;; ++index) {
-    DWORD length = 256;
+    DWORD length = 512;
     if (RegEnumKeyExW(classKey, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
         ERROR_SUCCESS) {
       break;
     }
-    if (std::wstring(name).rfind(kSimulatedKeyPrefix, 0) == 0) keys.push_back(name);
+    keys.emplace_back(name, InstanceOf(name));
   }
   RegCloseKey(classKey);
-  for (const std::wstring &key : keys) UnregisterPrinterInterface(key);
-  return static_cast<int>(keys.size());
+  return keys;
+}
+
+// Simulated instances are "USB\VID_…&PID_…\KORVEXSIM<serial>"; Wine writes them upper-case.
+bool IsSimulatedInstance(std::wstring instance) {
+  CharUpperBuffW(instance.data(), static_cast<DWORD>(instance.size()));
+  return instance.find(kSimulatedInstanceMark) != std::wstring::npos;
+}
+
+bool SameText(const std::wstring &a, const std::wstring &b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Removes an instance's Enum key and every interface key of the class that names it: besides the
+// simulator's own, Wine's SetupAPI adds one for each interface it lists ("##?#usb#vid_…"). Left
+// behind, that one still puts its instance into later lists, ahead of the simulator's keys; as
+// process ids, and so serials, come again, a new printer would take an old one's place in the
+// order of the printer menu.
+void RemoveInstance(const std::wstring &instance) {
+  const std::wstring instancePath = std::wstring(kEnumKey) + L"\\" + instance;
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, instancePath.c_str());
+  // The "VID_…&PID_…" level goes too once no instance is left under it.
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, instancePath.substr(0, instancePath.rfind(L'\\')).c_str());
+  for (const auto &[key, named] : InterfaceKeys()) {
+    if (SameText(named, instance)) {
+      RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kDeviceClassesKey) + L"\\" + key).c_str());
+    }
+  }
+}
+
+}  // namespace
+
+void UnregisterPrinterInterface(const std::wstring &key) {
+  const std::wstring instance = InstanceOf(key);
+  if (!instance.empty()) RemoveInstance(instance);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kDeviceClassesKey) + L"\\" + key).c_str());
+}
+
+int RemoveSimulatedInterfaces() {
+  int removed = 0;
+  for (const auto &[key, instance] : InterfaceKeys()) {
+    if (key.rfind(kSimulatedKeyPrefix, 0) == 0) {
+      UnregisterPrinterInterface(key);
+      ++removed;
+    } else if (IsSimulatedInstance(instance)) {
+      RemoveInstance(instance);  // only Wine's key of a simulated printer is left
+    }
+  }
+  return removed;
 }
 
 BOOL WINAPI SimulatedDeviceControl(HANDLE device, DWORD code, LPVOID input, DWORD inputBytes,

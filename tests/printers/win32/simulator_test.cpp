@@ -121,6 +121,33 @@ TEST(Simulator, SlowPrinterHoldsEveryWrite) {
   EXPECT_GE(GetTickCount() - start, 550u);
 }
 
+// The interface keys of the USB printer class that name an instance with this serial: the
+// simulator's own and those Wine's SetupAPI adds as it lists them.
+std::vector<std::wstring> InterfaceKeysNaming(std::wstring serial) {
+  CharUpperBuffW(&serial[0], static_cast<DWORD>(serial.size()));
+  const std::wstring classPath =
+      L"System\\CurrentControlSet\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+  std::vector<std::wstring> found;
+  HKEY classKey = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, classPath.c_str(), 0, KEY_READ, &classKey)) return found;
+  wchar_t name[512], instance[512];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 512, bytes = sizeof instance - sizeof(wchar_t);
+    if (RegEnumKeyExW(classKey, index, name, &length, nullptr, nullptr, nullptr, nullptr)) break;
+    if (RegGetValueW(classKey, name, L"DeviceInstance", RRF_RT_REG_SZ, nullptr, instance,
+                     &bytes) == ERROR_SUCCESS) {
+      CharUpperW(instance);
+      const std::wstring end = L"\\KORVEXSIM" + serial, named = instance;
+      if (named.size() >= end.size() &&
+          named.compare(named.size() - end.size(), end.size(), end) == 0) {
+        found.push_back(name);
+      }
+    }
+  }
+  RegCloseKey(classKey);
+  return found;
+}
+
 TEST(SimulatorProgram, ItsPrintersAreFoundAndAnswerUntilItEnds) {
   TestWindows windows;
   RemoveSimulatedInterfaces();
@@ -147,13 +174,19 @@ TEST(SimulatorProgram, ItsPrintersAreFoundAndAnswerUntilItEnds) {
   }
 
   EXPECT_EQ(chosen, (std::set<std::wstring>{L"4B560022", L"4B56015C"}));
+  // Listing them made Wine add keys of its own beside the simulator's two.
+  EXPECT_GT(
+      InterfaceKeysNaming(UniqueSerial(1)).size() + InterfaceKeysNaming(UniqueSerial(2)).size(),
+      2u);
 
   EXPECT_EQ(simulator.Stop(), 0) << simulator.Output();
   const std::string output = simulator.Output();
   EXPECT_NE(output.find("CMD_FF05 (59 bytes)"), std::string::npos) << output;
   EXPECT_NE(output.find("korvex-printer-sim: stopped"), std::string::npos) << output;
 
-  // Its registry entries went with it.
+  // Its registry entries went with it, Wine's too: left, they would order later lists.
+  EXPECT_EQ(InterfaceKeysNaming(UniqueSerial(1)), std::vector<std::wstring>{});
+  EXPECT_EQ(InterfaceKeysNaming(UniqueSerial(2)), std::vector<std::wstring>{});
   EXPECT_EQ(DiscoverPrinters(1), 0);
   EXPECT_EQ(printerSelected, 0);
   EXPECT_EQ(NoticeText(), UiText(29));
