@@ -89,7 +89,7 @@ TEST_F(Discovery, TheOnlyPrinterIsSelectedAtOnce) {
   EXPECT_EQ(currentDevicePath, printer.path());
   EXPECT_STREQ(currentDeviceId, L"4B56015C");
   EXPECT_STREQ(printerList[0].displayName, L"Orbis 300 (4B56015C)");
-  EXPECT_EQ(printer.record().connections, 1) << "the protocol check opened the printer";
+  EXPECT_EQ(printer.ConnectionsReaching(1), 1) << "the protocol check opened the printer";
 
   // The selection is what the engine talks to.
   protocolFamily = 2;
@@ -127,8 +127,8 @@ TEST_F(Discovery, SeveralPrintersAreOfferedAndTheChoiceIsSelected) {
     EXPECT_STREQ(currentDeviceId, chosen.deviceId);
   }
   // Each was chosen once, and only a chosen printer is opened by the protocol check.
-  EXPECT_EQ(printerA.record().connections, 1);
-  EXPECT_EQ(printerB.record().connections, 1);
+  EXPECT_EQ(printerA.ConnectionsReaching(1), 1);
+  EXPECT_EQ(printerB.ConnectionsReaching(1), 1);
 }
 
 TEST_F(Discovery, DismissedMenuSelectsNothing) {
@@ -281,11 +281,7 @@ TEST_F(ProtocolCheck, OpensThePathWithTheClassGuidInItsGuidField) {
     EXPECT_EQ(currentDevicePath, c.path) << "the path is kept as listed";
     EXPECT_STREQ(currentDeviceId, L"4B56015C");
     opened += c.connections;
-    // The simulator counts a connection on its own thread, a moment after the open returned.
-    for (int waited = 0; waited < 2000 && printer.record().connections < opened; waited += 20) {
-      Sleep(20);
-    }
-    EXPECT_EQ(printer.record().connections, opened);
+    EXPECT_EQ(printer.ConnectionsReaching(opened), opened);
   }
 }
 

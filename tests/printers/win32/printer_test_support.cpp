@@ -106,6 +106,11 @@ PrinterUnderTest::PrinterUnderTest(SimulatedPrinterSetup setup)
 
 PrinterUnderTest::~PrinterUnderTest() { StopSimulatedPrinter(printer_); }
 
+int PrinterUnderTest::ConnectionsReaching(int expected) const {
+  for (int waited = 0; waited < 2000 && record().connections < expected; waited += 20) Sleep(20);
+  return record().connections;
+}
+
 SimulatedPrinterSetup FamilyPrinter(int family, int number) {
   SimulatedPrinterSetup setup;
   setup.identity.family = family;

@@ -33,6 +33,9 @@ class PrinterUnderTest {
   SimulatedPrinter *get() const { return printer_; }
   std::wstring path() const { return SimulatedPrinterPath(printer_); }
   SimulatedPrinterRecord record() const { return ReadSimulatedPrinter(printer_); }
+  // Its count of connections once it reaches `expected`, or after 2 s: the simulator counts a
+  // connection on its own thread, a moment after the client's open has returned.
+  int ConnectionsReaching(int expected) const;
 
  private:
   SimulatedPrinter *printer_;
