@@ -181,19 +181,24 @@ TEST(Walkthrough, EveryOperationOnTwoPrinters) {
     PostMessageW(window, WM_COMMAND, 702, 0);
     ASSERT_TRUE(menu.Result().shown);
   }
-  Sleep(1000);
+  bool languageSet = false;
+  for (int waited = 0; !languageSet && waited < 10000; waited += 100) {
+    Sleep(100);
+    languageSet = simulator.Output().find("CMD_SET_LANGUAGE_1") != std::string::npos;
+  }
+  Sleep(300);  // the notice follows the printer's answer
   Shot(window, L"07_maintenance_notice");
-  const bool languageSet = simulator.Output().find("CMD_SET_LANGUAGE_1") != std::string::npos;
   Say(L"Maintenance command", languageSet ? L"the printer received CMD_SET_LANGUAGE_1"
                                           : L"the printer received nothing");
   EXPECT_TRUE(languageSet);
 
   // 5: the language changed to Russian, then Chinese.
-  PostMessageW(window, WM_COMMAND, 10000, 0);
-  Sleep(500);
+  // Sent, not posted: the window has changed its language when the call returns.
+  SendMessageW(window, WM_COMMAND, 10000, 0);
+  Sleep(200);  // for the repaint the screenshot shows
   Shot(window, L"08_russian");
-  PostMessageW(window, WM_COMMAND, 10003, 0);
-  Sleep(500);
+  SendMessageW(window, WM_COMMAND, 10003, 0);
+  Sleep(200);
   Shot(window, L"09_chinese");
   Say(L"Language", L"the buttons now read: " + WindowTextOf(GetDlgItem(window, 900)) + L" | " +
                        WindowTextOf(GetDlgItem(window, 901)));
