@@ -400,27 +400,6 @@ std::wstring InstanceOf(const std::wstring &key) {
   return instance;
 }
 
-// The names of the class's interface keys with their instances.
-std::vector<std::pair<std::wstring, std::wstring>> InterfaceKeys() {
-  std::vector<std::pair<std::wstring, std::wstring>> keys;
-  HKEY classKey = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDeviceClassesKey, 0, KEY_READ, &classKey) !=
-      ERROR_SUCCESS) {
-    return keys;
-  }
-  wchar_t name[512];
-  for (DWORD index = 0;; ++index) {
-    DWORD length = 512;
-    if (RegEnumKeyExW(classKey, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      break;
-    }
-    keys.emplace_back(name, InstanceOf(name));
-  }
-  RegCloseKey(classKey);
-  return keys;
-}
-
 // Simulated instances are "USB\VID_…&PID_…\KORVEXSIM<serial>"; Wine writes them upper-case.
 bool IsSimulatedInstance(std::wstring instance) {
   CharUpperBuffW(instance.data(), static_cast<DWORD>(instance.size()));
@@ -450,6 +429,26 @@ void RemoveInstance(const std::wstring &instance) {
 }
 
 }  // namespace
+
+std::vector<std::pair<std::wstring, std::wstring>> InterfaceKeys() {
+  std::vector<std::pair<std::wstring, std::wstring>> keys;
+  HKEY classKey = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDeviceClassesKey, 0, KEY_READ, &classKey) !=
+      ERROR_SUCCESS) {
+    return keys;
+  }
+  wchar_t name[512];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 512;
+    if (RegEnumKeyExW(classKey, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    keys.emplace_back(name, InstanceOf(name));
+  }
+  RegCloseKey(classKey);
+  return keys;
+}
 
 void UnregisterPrinterInterface(const std::wstring &key) {
   const std::wstring instance = InstanceOf(key);

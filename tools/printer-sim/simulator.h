@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "printer_logic.h"
@@ -59,6 +60,8 @@ SimulatedPrinterRecord ReadSimulatedPrinter(const SimulatedPrinter *printer);
 bool RegisterPrinterInterface(const std::wstring &key, const std::wstring &instance,
                               const std::wstring &symbolicLink);
 void UnregisterPrinterInterface(const std::wstring &key);
+// Every interface key of the class, with the instance it names (empty if none).
+std::vector<std::pair<std::wstring, std::wstring>> InterfaceKeys();
 // Removes every interface a simulator registered (keys "korvex-sim-…"), also those left behind
 // by a simulator that was killed. Returns how many were removed.
 int RemoveSimulatedInterfaces();

@@ -123,28 +123,17 @@ TEST(Simulator, SlowPrinterHoldsEveryWrite) {
 
 // The interface keys of the USB printer class that name an instance with this serial: the
 // simulator's own and those Wine's SetupAPI adds as it lists them.
-std::vector<std::wstring> InterfaceKeysNaming(std::wstring serial) {
-  CharUpperBuffW(&serial[0], static_cast<DWORD>(serial.size()));
-  const std::wstring classPath =
-      L"System\\CurrentControlSet\\Control\\DeviceClasses\\{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
+std::vector<std::wstring> InterfaceKeysNaming(const std::wstring &serial) {
+  const std::wstring end = L"\\KORVEXSIM" + serial;
   std::vector<std::wstring> found;
-  HKEY classKey = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, classPath.c_str(), 0, KEY_READ, &classKey)) return found;
-  wchar_t name[512], instance[512];
-  for (DWORD index = 0;; ++index) {
-    DWORD length = 512, bytes = sizeof instance - sizeof(wchar_t);
-    if (RegEnumKeyExW(classKey, index, name, &length, nullptr, nullptr, nullptr, nullptr)) break;
-    if (RegGetValueW(classKey, name, L"DeviceInstance", RRF_RT_REG_SZ, nullptr, instance,
-                     &bytes) == ERROR_SUCCESS) {
-      CharUpperW(instance);
-      const std::wstring end = L"\\KORVEXSIM" + serial, named = instance;
-      if (named.size() >= end.size() &&
-          named.compare(named.size() - end.size(), end.size(), end) == 0) {
-        found.push_back(name);
-      }
+  for (auto [key, instance] : InterfaceKeys()) {
+    if (instance.size() >= end.size() &&
+        CompareStringOrdinal(instance.c_str() + instance.size() - end.size(),
+                             static_cast<int>(end.size()), end.c_str(),
+                             static_cast<int>(end.size()), TRUE) == CSTR_EQUAL) {
+      found.push_back(key);
     }
   }
-  RegCloseKey(classKey);
   return found;
 }
 
