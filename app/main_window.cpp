@@ -10,12 +10,12 @@
 
 #include "app/app_state.h"
 #include "app/language.h"
+#include "app/maintenance_worker.h"
 #include "app/notice.h"
+#include "app/query_worker.h"
+#include "app/report.h"
 #include "app/tables.h"
-#include "device/maintenance.h"
-#include "firmware/upgrade_run.h"
-#include "info/information_query.h"
-#include "info/report.h"
+#include "app/upgrade_worker.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(MSGBOXPARAMSW) == 40, "the 32-bit program's About box takes 40 bytes");
@@ -301,6 +301,17 @@ int LeaveBusyState() {
   SetTopLevelMenusEnabled(true);
   InterlockedExchange(&app.isBusy, 0);
   if (app.unattendedMode) PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
+  return 0;
+}
+
+int StartWorker(LPTHREAD_START_ROUTINE worker, LPVOID parameter) {
+  HANDLE thread = CreateThread(nullptr, 0, worker, parameter, CREATE_SUSPENDED, nullptr);
+  if (!thread) {
+    LeaveBusyState();
+    return 1;
+  }
+  ResumeThread(thread);
+  CloseHandle(thread);
   return 0;
 }
 

@@ -27,6 +27,11 @@ int ApplyLanguage();
 int EnterBusyState(int showProgress);
 int LeaveBusyState();
 
+// Starts an operation's worker on a new thread (created suspended, then resumed; its handle is
+// not kept), the busy state entered already. When no thread can be made, leaves the busy state
+// (which also closes an unattended program) and returns 1; else 0.
+int StartWorker(LPTHREAD_START_ROUTINE worker, LPVOID parameter);
+
 void ShowAboutBox();
 
 // Gives the keyboard focus to button 900; from a worker thread too (focus belongs to the

@@ -9,7 +9,7 @@
 #include "app/main_window.h"
 #include "app/notice.h"
 #include "app/tables.h"
-#include "firmware/upgrade_run.h"
+#include "app/upgrade_worker.h"
 
 namespace {
 

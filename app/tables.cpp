@@ -3,10 +3,11 @@
 
 #include <zlib.h>
 
-#include "app/app_state.h"
-#include "app/stored_tables.h"
+#include <cstring>
+
 #include "app/table_stream.h"
 #include "info/model_identification.h"
+#include "os/text.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(z_stream) == 56, "the 32-bit program passes a 56-byte stream state");
@@ -23,59 +24,43 @@ constexpr size_t kInternalStringBytes = kInternalStrings * kInternalStringUnits;
 // One scratch buffer serves all three tables; they are expanded one after the other.
 unsigned char scratch[kUiTextBytes];
 
-int FailInit(const wchar_t *text) {
-  MessageBoxW(nullptr, text, L"Init", MB_ICONERROR);
-  return 1;
-}
-
 }  // namespace
 
-int ExpandUiTexts() { return ExpandUiTextsFrom(storedUiTexts, storedUiTextsLength); }
-int ExpandInternalStrings() {
-  return ExpandInternalStringsFrom(storedInternalStrings, storedInternalStringsLength);
-}
-int ExpandModelTable() { return ExpandModelTableFrom(storedModelTable, storedModelTableLength); }
-
-int ExpandUiTextsFrom(unsigned char *stream, unsigned int length) {
-  if (!InflateStoredTable(stream, length, scratch, kUiTextBytes)) {
-    return FailInit(L"Error #4");
-  }
+bool InflateUiTexts(unsigned char *stream, unsigned int length) {
+  if (!InflateStoredTable(stream, length, scratch, kUiTextBytes)) return false;
   const unsigned char *next = scratch;
   wchar_t work[kUiTextUnits];
   for (int language = 0; language < kLanguages; ++language) {
     for (int k = 0; k < kUiTexts; ++k, next += kUiTextUnits) {
-      ZeroMemory(work, sizeof work);
-      MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char *>(next), -1, work,
-                          kUiTextUnits);
-      CopyMemory(uiTextTable[language][k], work, sizeof work);
-      // Every stored slot holds its terminator; this keeps a damaged one from running on.
+      std::memset(work, 0, sizeof work);
+      // A slot is UTF-8 up to its terminator; a damaged one without a terminator stops at its
+      // end and loses its last unit below.
+      const size_t bytes = strnlen(reinterpret_cast<const char *>(next), kUiTextUnits);
+      DecodeUtf8(next, static_cast<int>(bytes), work, kUiTextUnits);
+      std::memcpy(uiTextTable[language][k], work, sizeof work);
       uiTextTable[language][k][kUiTextUnits - 1] = 0;
     }
   }
-  return 0;
+  return true;
 }
 
-int ExpandInternalStringsFrom(unsigned char *stream, unsigned int length) {
-  if (!InflateStoredTable(stream, length, scratch, kInternalStringBytes)) {
-    return FailInit(L"Error #3");
-  }
+bool InflateInternalStrings(unsigned char *stream, unsigned int length) {
+  if (!InflateStoredTable(stream, length, scratch, kInternalStringBytes)) return false;
   const unsigned char *next = scratch;
   for (int i = 0; i < kInternalStrings; ++i) {
     for (int position = 0; position < kInternalStringUnits; ++position) {
       internalStringTable[i][position] = *next++;
     }
   }
-  return 0;
+  return true;
 }
 
-int ExpandModelTableFrom(unsigned char *stream, unsigned int length) {
-  if (!InflateStoredTable(stream, length, scratch, sizeof modelTable)) {
-    return FailInit(L"Error #5");
-  }
-  CopyMemory(modelTable, scratch, sizeof modelTable);
-  return 0;
+bool InflateModelTable(unsigned char *stream, unsigned int length) {
+  if (!InflateStoredTable(stream, length, scratch, sizeof modelTable)) return false;
+  std::memcpy(modelTable, scratch, sizeof modelTable);
+  return true;
 }
 
-const wchar_t *UiText(int k) { return uiTextTable[app.currentLanguage][k]; }
+const wchar_t *UiTextIn(int language, int k) { return uiTextTable[language][k]; }
 
 const wchar_t *InternalString(int i) { return internalStringTable[i]; }

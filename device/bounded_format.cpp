@@ -3,13 +3,22 @@
 
 #include <cstdarg>
 
+#include "os/text.h"
+
 int FormatBounded(wchar_t *out, int capacity, const wchar_t *format, ...) {
   if (capacity <= 0) return 0;
-  wchar_t text[1024];
+  wchar_t text[kFormattedTextUnits];
   va_list arguments;
   va_start(arguments, format);
-  wvsprintfW(text, format, arguments);
+  FormatTextV(text, format, arguments);
   va_end(arguments);
-  lstrcpynW(out, text, capacity);
-  return lstrlenW(out);
+  return CopyBounded(out, capacity, text);
+}
+
+int CopyBounded(wchar_t *out, int capacity, const wchar_t *text) {
+  if (capacity <= 0) return 0;
+  int length = 0;
+  for (; length < capacity - 1 && text[length] != 0; ++length) out[length] = text[length];
+  out[length] = 0;
+  return length;
 }

@@ -1,14 +1,9 @@
 // Firmware compatibility checks and the failure report.
 #include "device/compatibility.h"
 
-#include <windows.h>
-
-#include <cwchar>
-
-#include "app/app_state.h"
 #include "app/tables.h"
-#include "device/bounded_format.h"
 #include "device/discovery.h"
+#include "device/operation_sink.h"
 #include "device/pick_lines.h"
 #include "device/transaction.h"
 #include "firmware/package.h"
@@ -23,10 +18,6 @@ constexpr int kFirmwareVersionLengthOffset = 6;
 constexpr int kFirmwareVersionLengthWidth = 2;
 
 constexpr size_t kDetailUnits = 500;
-
-const wchar_t *OrDefault(const wchar_t *detail) {
-  return detail != nullptr && detail[0] != 0 ? detail : UiText(kDefaultDetailText);
-}
 
 int ReportMismatch(int text) {
   ReportFailure(InternalString(text), InternalString(kNoString), InternalString(kNoString));
@@ -105,26 +96,6 @@ int CheckFirmwareVersion(const unsigned char *descriptor) {
 }
 
 int ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail, const wchar_t *boxDetail) {
-  wchar_t previous[kPaneUnits] = {};
-  GetWindowTextW(app.infoPane, previous, kPaneUnits);
-  wchar_t detail[kPaneUnits];
-  FormatBounded(detail, kPaneUnits, InternalString(kOneStringFormat), OrDefault(paneDetail));
-  wchar_t line[kPaneUnits];
-  FormatBounded(line, kPaneUnits, InternalString(kFailureLineFormat), previous, shortText, detail);
-  SetWindowTextW(app.infoPane, line);
-  if (app.unattendedMode) {
-    // The pane closes with the program, so the box names the reason as the pane line does, and
-    // then its own detail where that adds something.
-    wchar_t reason[kPaneUnits];
-    FormatBounded(reason, kPaneUnits, InternalString(kFailureReasonFormat), shortText, detail);
-    const wchar_t *extra = OrDefault(boxDetail);
-    wchar_t text[kPaneUnits];
-    if (std::wcsstr(reason, extra) != nullptr) {
-      FormatBounded(text, kPaneUnits, InternalString(kOneStringFormat), reason);
-    } else {
-      FormatBounded(text, kPaneUnits, InternalString(kNoteFormat), reason, extra);
-    }
-    MessageBoxW(app.mainWindow, text, UiText(kErrorWordText), MB_OK | MB_ICONERROR);
-  }
+  ActiveSink().ReportFailure(shortText, paneDetail, boxDetail);
   return 0;
 }

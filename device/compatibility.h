@@ -1,23 +1,23 @@
 // Firmware compatibility checks (device id, product code, firmware version) and the common
-// failure report: a line appended to the information pane and, unattended, an error box.
+// failure report.
 #pragma once
 
-// Each check returns 0 when the package fits and 1 when it refuses; a refusal has been reported
-// (except the silent one of a refused model family). They talk to the printer, so they run on
-// the upgrade worker, never on the window's thread.
+// Each check returns 0 when the package fits and 1 when it refuses; a refusal has been reported.
+// They talk to the printer, so the window program runs them on the upgrade worker, never on the
+// window's thread.
 
 // Descriptor bytes 17-24 against currentDeviceId, letter case included.
 int CheckDeviceId(const unsigned char *descriptor);
 // The 10 product-code bytes (a descriptor will do: only its first 10 bytes are read) against
-// the code the printer reports. A family-0 model refuses without a report; a firmware-only
-// device passes without being asked.
+// the code the printer reports. A family-0 model refuses (reported as not supported); a
+// firmware-only device passes without being asked.
 int CheckProductCode(const unsigned char *productCode);
 // Descriptor bytes 10-16 against the firmware version the printer reports, unless they are the
 // wildcard.
 int CheckFirmwareVersion(const unsigned char *descriptor);
 
-// Appends "short text + pane detail" as a new line to the information pane and, in unattended
-// mode, shows the same reason in an error box owned by the main window, followed by the box
-// detail on a line of its own unless the reason holds it already. An empty detail stands for UI
-// text 30. Returns 0.
+// Reports a refusal or failure through the front end's sink: the window program appends "short
+// text + pane detail" as a new line to the information pane and, in unattended mode, shows the
+// same reason in an error box owned by the main window, followed by the box detail on a line of
+// its own unless the reason holds it already. An empty detail stands for UI text 30. Returns 0.
 int ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail, const wchar_t *boxDetail);

@@ -1,41 +1,31 @@
-// Maintenance commands.
+// Maintenance commands: the record table and the choice of the record for a printer.
 #include "device/maintenance.h"
 
 #include <array>
 
-#include "app/app_state.h"
-#include "app/main_window.h"
-#include "app/notice.h"
 #include "app/tables.h"
-#include "device/discovery.h"
 #include "device/packets.h"
 #include "device/transaction.h"
 #include "info/model_identification.h"
 
 namespace {
 
-struct Command {
-  const unsigned char *record;
-  int recordLength;
-  int writeOnly;
-};
-
 template <size_t N>
-constexpr Command RequestReply(const std::array<unsigned char, N> &record) {
+constexpr MaintenanceRecord RequestReply(const std::array<unsigned char, N> &record) {
   return {record.data(), static_cast<int>(N), 0};
 }
 template <size_t N>
-constexpr Command WriteOnly(const std::array<unsigned char, N> &record) {
+constexpr MaintenanceRecord WriteOnly(const std::array<unsigned char, N> &record) {
   return {record.data(), static_cast<int>(N), 1};
 }
 
 // The record and mode of command n for family 1 and family 2. Family 2 has no command 2.
 struct CommandRow {
-  Command family1;
-  Command family2;
+  MaintenanceRecord family1;
+  MaintenanceRecord family2;
 };
 
-const CommandRow kCommands[18] = {
+const CommandRow kCommands[kMaintenanceCommands] = {
     {RequestReply(CMD_F1_FF1A), WriteOnly(CMD_SET_RESTORE_DEFAULT)},
     {RequestReply(CMD_F1_FF00), {nullptr, 0, 0}},
     {RequestReply(CMD_F1_LANGUAGE_03), RequestReply(CMD_SET_LANGUAGE_9)},
@@ -56,67 +46,40 @@ const CommandRow kCommands[18] = {
     {WriteOnly(CMD_FF84_0A), RequestReply(CMD_FF84_0A)},
 };
 
+constexpr int kFirstLanguageCommand = 3;
+constexpr int kFirstSettingCommand = 8;
+
 }  // namespace
 
-int RunMaintenanceCommand(int command) {
-  if (command < 1 || command > 18) return 1;
-  DiscoverPrinters(3);
-  if (!printerSelected) return 1;
-  if (IsFirmwareOnlyDevice()) {
-    ShowNotice(-1, -1, InternalString(40), UiText(22), kNoticeError);
-    return 1;
-  }
+bool MaintenanceNeedsConfirmation(int command) { return command == 1 || command == 2; }
+
+int CheckMaintenanceModel() {
+  if (IsFirmwareOnlyDevice()) return 1;
   LookUpProtocolFamily();
-  if (protocolFamily == 0) {
-    ShowNotice(-1, -1, InternalString(41), UiText(22), kNoticeError);
-    return 2;
-  }
-  if ((command == 1 || command == 2) &&
-      MessageBoxW(app.mainWindow, UiText(33), UiText(21),
-                  MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) != IDOK) {
-    return 0;
-  }
+  return protocolFamily == 0 ? 2 : 0;
+}
+
+bool ChooseMaintenanceRecord(int command, MaintenanceRecord *chosen) {
+  if (command < 1 || command > kMaintenanceCommands) return false;
   const CommandRow &row = kCommands[command - 1];
-  const Command &chosen = protocolFamily == 1 ? row.family1 : row.family2;
-  if (!chosen.record) {
-    ShowNotice(-1, -1, UiText(8), UiText(22), kNoticeError);
-    return 0;
-  }
-  return StartMaintenance(chosen.record, chosen.recordLength, chosen.writeOnly);
+  *chosen = protocolFamily == 1 ? row.family1 : row.family2;
+  return chosen->record != nullptr;
 }
 
-int StartMaintenance(const unsigned char *record, int recordLength, int writeOnly) {
+void LoadMaintenanceSlot(const MaintenanceRecord &chosen) {
   ClearCommandSlots();
-  PrepareCommandSlot(0, 0, 0, 0, record, recordLength);
-  // Busy from here, on the window's thread: a command already queued behind this one finds the
-  // command running and is ignored.
-  EnterBusyState(0);
-  HANDLE worker = CreateThread(nullptr, 0, MaintenanceWorker,
-                               reinterpret_cast<LPVOID>(static_cast<INT_PTR>(writeOnly)),
-                               CREATE_SUSPENDED, nullptr);
-  if (!worker) {
-    LeaveBusyState();
-    return 1;
-  }
-  ResumeThread(worker);
-  CloseHandle(worker);
-  return 0;
+  PrepareCommandSlot(0, 0, 0, 0, chosen.record, chosen.recordLength);
 }
 
-DWORD WINAPI MaintenanceWorker(LPVOID writeOnly) {
-  // While the transaction runs the ticker shows its dots alone; the text comes back after.
-  wchar_t saved[1024] = {};
-  GetWindowTextW(app.infoPane, saved, 1024);
-  SetWindowTextW(app.infoPane, L"");
-  unsigned int length = 0;
-  const int failed =
-      RunTransaction(0, &length, static_cast<int>(reinterpret_cast<INT_PTR>(writeOnly)));
-  SetWindowTextW(app.infoPane, saved);
-  if (failed) {
-    ShowNotice(-1, -1, UiText(30), UiText(22), kNoticeError);
-  } else {
-    ShowNotice(-1, -1, UiText(3), UiText(20), kNoticeInformation);
-  }
-  LeaveBusyState();
-  return 0;
+const wchar_t *MaintenanceLabel(int command) {
+  if (command == 1) return UiText(7);
+  if (command == 2) return UiText(8);
+  // Internal strings 16-20 name the five languages, 21-31 the eleven levels.
+  return InternalString(13 + command);
+}
+
+const wchar_t *MaintenanceGroupLabel(int command) {
+  if (command >= kFirstSettingCommand) return UiText(10);
+  if (command >= kFirstLanguageCommand) return UiText(9);
+  return nullptr;
 }

@@ -1,13 +1,32 @@
 // Maintenance commands 1-18: restore defaults, the second confirmed command, five panel
-// languages and eleven levels of the setting command. Each is one transaction on a worker.
+// languages and eleven levels of the setting command. Each is one transaction: the record of the
+// printer's protocol family, request/reply or write-only.
 #pragma once
 
-#include <windows.h>
+constexpr int kMaintenanceCommands = 18;
 
-// 0 started, declined by the user, or answered by the notice that a family-2 printer lacks
-// command 2; 1 no printer chosen or a firmware-only device; 2 a model that is not supported.
-int RunMaintenanceCommand(int command);
-// Loads slot 0 with the record (no data read), enters the busy state and starts the worker;
-// returns 0, or 1 when no worker could be started.
-int StartMaintenance(const unsigned char *record, int recordLength, int writeOnly);
-DWORD WINAPI MaintenanceWorker(LPVOID writeOnly);
+struct MaintenanceRecord {
+  const unsigned char *record;
+  int recordLength;
+  int writeOnly;
+};
+
+// Commands 1 and 2 act at once on the printer and are confirmed by the user first.
+bool MaintenanceNeedsConfirmation(int command);
+
+// Whether the selected printer takes maintenance commands: 0 yes (protocolFamily is set); 1 a
+// firmware-only device; 2 a model that is not supported.
+int CheckMaintenanceModel();
+
+// The record of command 1-18 for the selected printer's protocol family (CheckMaintenanceModel
+// first). False when the family has no such command (family 2, command 2).
+bool ChooseMaintenanceRecord(int command, MaintenanceRecord *chosen);
+
+// Loads slot 0 with the record and no data read, all packet areas cleared first.
+void LoadMaintenanceSlot(const MaintenanceRecord &chosen);
+
+// The command's label as the maintenance menu shows it (UI texts 7, 8, internal strings 16-31),
+// and the label of its submenu (UI text 9 for the languages, 10 for the setting levels) or
+// nullptr for the commands at the menu's top.
+const wchar_t *MaintenanceLabel(int command);
+const wchar_t *MaintenanceGroupLabel(int command);

@@ -1,11 +1,13 @@
-// The device transaction engine and the progress ticker.
+// The device transaction engine.
 #include "device/transaction.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
-#include "app/app_state.h"
-#include "app/tables.h"
 #include "device/discovery.h"
+#include "device/operation_sink.h"
+#include "device/transport.h"
 #include "info/model_identification.h"
 
 CommandSlot slotTable[kCommandSlots];
@@ -13,86 +15,59 @@ unsigned char replyBuffer[kReplyBlockBytes];
 
 namespace {
 
-constexpr DWORD kWriteMilliseconds = 3000;
-constexpr DWORD kReadMilliseconds = 5000;
-constexpr DWORD kEmptyDataPauseMilliseconds = 3000;
+constexpr uint32_t kWriteMilliseconds = 3000;
+constexpr uint32_t kReadMilliseconds = 5000;
+constexpr auto kEmptyDataPause = std::chrono::milliseconds(3000);
 constexpr unsigned int kReplySearchReads = 0x40000;
-constexpr int kTickerSteps = 128;
-constexpr DWORD kTickerMilliseconds = 250;
-constexpr int kTickerFormat = 127;  // saved pane text, dots
-constexpr int kPaneUnits = 1024;
 
 unsigned int replySearchReads = kReplySearchReads;
 
-HANDLE OpenPrinter(DWORD flags) {
-  return CreateFileW(currentDevicePath, GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
-}
-
-// What one request/reply transaction owns; released on every way out, the ticker first so that
-// it has stopped writing the pane before the caller learns the outcome.
-struct TransactionResources {
-  HANDLE device = INVALID_HANDLE_VALUE;
-  OVERLAPPED overlapped = {};
-  TickerThread ticker = {};
-
-  ~TransactionResources() {
-    StopProgressTicker(&ticker);
-    if (overlapped.hEvent) CloseHandle(overlapped.hEvent);
-    if (device != INVALID_HANDLE_VALUE) CloseHandle(device);
-  }
+// The sink is told of the wait on every way out, before the connection closes: nothing it shows
+// for the wait changes once the transaction has returned.
+struct WaitShown {
+  WaitShown() { ActiveSink().WaitBegins(); }
+  ~WaitShown() { ActiveSink().WaitEnds(); }
 };
 
-// Waits for an overlapped read or write just started (started: what ReadFile or WriteFile
-// returned). On a time-out the operation is cancelled and its end awaited, so that the buffer,
-// the event and the OVERLAPPED structure are no longer in use when the caller releases them.
-bool FinishOverlapped(TransactionResources &owned, BOOL started, DWORD milliseconds,
-                      DWORD *count) {
-  *count = 0;
-  // A message larger than the read is not an error here: the read took what it asked for and
-  // the rest waits for the next read, as on a USB printer's byte stream.
-  if (!started && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_MORE_DATA) {
-    return false;
-  }
-  if (WaitForSingleObject(owned.overlapped.hEvent, milliseconds) != WAIT_OBJECT_0) {
-    CancelIoEx(owned.device, &owned.overlapped);
-    GetOverlappedResult(owned.device, &owned.overlapped, count, TRUE);
-    return false;
-  }
-  if (!GetOverlappedResult(owned.device, &owned.overlapped, count, TRUE)) {
-    return GetLastError() == ERROR_MORE_DATA;
-  }
+int WriteOnlyTransaction(PrinterTransport &printer, const CommandSlot &command) {
+  if (!printer.Open(TransportMode::WritesOnly)) return 1;
+  uint32_t written = 0;
+  const uint32_t length = static_cast<uint32_t>(command.packetLength);
+  const bool wrote = printer.Write(command.packet, length, 0, &written);
+  printer.Close();
+  return wrote && written == length ? 0 : 1;
+}
+
+// The data block of length bytes into replyBuffer, within one read time-out. Windows delivers a
+// block in one read; the usblp driver in pieces of its 1024-byte buffer and a shorter rest, so
+// the block is joined as long as every piece so far has filled that buffer (a shorter piece ends
+// a USB transfer, as a short packet does). Not cleared first: bytes past a short data block keep
+// the header's contents, which callers comparing fixed lengths rely on.
+bool ReadDataBlock(PrinterTransport &printer, uint32_t length, uint32_t *count) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kReadMilliseconds);
+  uint32_t got = 0;
+  uint32_t piece = 0;
+  do {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (got > 0 && left.count() <= 0) return false;
+    const uint32_t wait = got == 0 ? kReadMilliseconds : static_cast<uint32_t>(left.count());
+    if (!printer.Read(replyBuffer + got, length - got, wait, &piece)) return false;
+    got += piece;
+  } while (got < length && piece > 0 && piece % kUsblpReadPieceBytes == 0);
+  *count = got;
   return true;
 }
 
-bool ReadBlock(TransactionResources &owned, DWORD bytes, DWORD *count) {
-  const BOOL started = ReadFile(owned.device, replyBuffer, bytes, nullptr, &owned.overlapped);
-  return FinishOverlapped(owned, started, kReadMilliseconds, count);
-}
+int RequestReplyTransaction(PrinterTransport &printer, const CommandSlot &command,
+                            unsigned int *outLength) {
+  if (!printer.Open(TransportMode::RequestReply)) return 1;
+  WaitShown wait;
 
-int WriteOnlyTransaction(const CommandSlot &command) {
-  HANDLE device = OpenPrinter(FILE_ATTRIBUTE_NORMAL);
-  if (device == INVALID_HANDLE_VALUE) return 1;
-  DWORD written = 0;
-  const BOOL wrote = WriteFile(device, command.packet, static_cast<DWORD>(command.packetLength),
-                               &written, nullptr);
-  CloseHandle(device);
-  return wrote && written == static_cast<DWORD>(command.packetLength) ? 0 : 1;
-}
-
-int RequestReplyTransaction(const CommandSlot &command, unsigned int *outLength) {
-  TransactionResources owned;
-  owned.overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!owned.overlapped.hEvent) return 1;
-  owned.device = OpenPrinter(FILE_FLAG_OVERLAPPED);
-  if (owned.device == INVALID_HANDLE_VALUE) return 1;
-  owned.ticker = StartProgressTicker();
-
-  DWORD count = 0;
-  const DWORD packetLength = static_cast<DWORD>(command.packetLength);
-  const BOOL writing =
-      WriteFile(owned.device, command.packet, packetLength, nullptr, &owned.overlapped);
-  if (!FinishOverlapped(owned, writing, kWriteMilliseconds, &count) || count != packetLength) {
+  uint32_t count = 0;
+  const uint32_t packetLength = static_cast<uint32_t>(command.packetLength);
+  if (!printer.Write(command.packet, packetLength, kWriteMilliseconds, &count) ||
+      count != packetLength) {
     return 1;
   }
 
@@ -102,7 +77,9 @@ int RequestReplyTransaction(const CommandSlot &command, unsigned int *outLength)
   bool matched = false;
   for (unsigned int reads = 0; reads < replySearchReads && !matched; ++reads) {
     std::memset(replyBuffer, 0, sizeof replyBuffer);
-    if (!ReadBlock(owned, kReplyBlockBytes, &count) || count == 0) return 1;
+    if (!printer.Read(replyBuffer, kReplyBlockBytes, kReadMilliseconds, &count) || count == 0) {
+      return 1;
+    }
     matched = ReplyHeaderMatches(replyBuffer, count, command.packet, protocolFamily);
   }
   if (!matched) return 1;
@@ -114,13 +91,11 @@ int RequestReplyTransaction(const CommandSlot &command, unsigned int *outLength)
       return 1;
     }
     if (length == 0) {
-      Sleep(kEmptyDataPauseMilliseconds);
+      std::this_thread::sleep_for(kEmptyDataPause);
       count = 0;
     } else {
       if (length > kReplyBlockBytes) length = kReplyBlockBytes;
-      // Not cleared first: bytes past a short data block keep the header's contents, which
-      // callers comparing fixed lengths rely on.
-      if (!ReadBlock(owned, length, &count) || count != length) return 1;
+      if (!ReadDataBlock(printer, length, &count) || count != length) return 1;
     }
   }
   *outLength = count;
@@ -148,55 +123,9 @@ int RunTransaction(int slot, unsigned int *outLength, int writeOnly) {
   if (slot < 0 || slot >= kCommandSlots) return 1;
   const CommandSlot &command = slotTable[slot];
   if (command.packetLength <= 0 || command.packetLength > kMaxPacketBytes) return 1;
-  if (writeOnly) return WriteOnlyTransaction(command);
-  return RequestReplyTransaction(command, outLength);
-}
-
-DWORD WINAPI ProgressTicker(LPVOID stopEvent) {
-  wchar_t saved[kPaneUnits] = {};
-  GetWindowTextW(app.infoPane, saved, kPaneUnits);
-  wchar_t dots[kTickerSteps + 1] = {};
-  wchar_t text[kPaneUnits];
-  for (int step = 0; step < kTickerSteps; ++step) {
-    dots[step] = L'.';
-    wsprintfW(text, InternalString(kTickerFormat), saved, dots);
-    SetWindowTextW(app.infoPane, text);
-    if (stopEvent) {
-      if (WaitForSingleObject(static_cast<HANDLE>(stopEvent), kTickerMilliseconds) ==
-          WAIT_OBJECT_0) {
-        break;
-      }
-    } else {
-      Sleep(kTickerMilliseconds);
-    }
-  }
-  return 0;
-}
-
-TickerThread StartProgressTicker() {
-  TickerThread ticker = {};
-  ticker.stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!ticker.stopEvent) return ticker;
-  ticker.thread = CreateThread(nullptr, 0, ProgressTicker, ticker.stopEvent, CREATE_SUSPENDED,
-                               nullptr);
-  if (ticker.thread) {
-    ResumeThread(ticker.thread);
-  } else {
-    CloseHandle(ticker.stopEvent);
-    ticker.stopEvent = nullptr;
-  }
-  return ticker;
-}
-
-void StopProgressTicker(TickerThread *ticker) {
-  if (ticker->thread) {
-    SetEvent(ticker->stopEvent);
-    WaitForSingleObject(ticker->thread, INFINITE);
-    CloseHandle(ticker->thread);
-  }
-  if (ticker->stopEvent) CloseHandle(ticker->stopEvent);
-  ticker->thread = nullptr;
-  ticker->stopEvent = nullptr;
+  std::unique_ptr<PrinterTransport> printer = NewPrinterTransport(currentDevicePath);
+  if (writeOnly) return WriteOnlyTransaction(*printer, command);
+  return RequestReplyTransaction(*printer, command, outLength);
 }
 
 void SetReplySearchReadsForTesting(unsigned int reads) {

@@ -1,23 +1,29 @@
-// The firmware file on disk as the whole-file walk reads it: a FirmwareSource over a file handle.
+// The firmware file on disk as the whole-file walk reads it: a FirmwareSource over a file opened
+// for reading. Each operating system's backend (os/win32, os/linux) opens and reads it.
 #pragma once
-
-#include <windows.h>
 
 #include "firmware/package_reader.h"
 
-// Opens path for reading with read sharing, existing files only; INVALID_HANDLE_VALUE on
-// failure.
-HANDLE OpenFirmwareFile(const wchar_t *path);
+class FirmwareFileReader {
+ public:
+  // Opens an existing file for reading. Others may read it meanwhile and nobody may change it:
+  // on Windows the share mode keeps writers out; on Linux, where nothing can, a read fails once
+  // the file has changed since it was opened.
+  explicit FirmwareFileReader(const char *utf8Path);
+#ifdef _WIN32
+  explicit FirmwareFileReader(const wchar_t *path);
+#endif
+  ~FirmwareFileReader();
+  FirmwareFileReader(const FirmwareFileReader &) = delete;
+  FirmwareFileReader &operator=(const FirmwareFileReader &) = delete;
 
-// A source reading *file (which must stay open while the walk runs).
-FirmwareSource FirmwareFileSource(HANDLE *file);
+  bool IsOpen() const { return state_ != nullptr; }
+  // A source reading this file; valid while it stays open.
+  FirmwareSource Source();
+  void Close();
 
-// Closes a firmware file when the scope that opened it ends, on every way out.
-struct FirmwareFileGuard {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  ~FirmwareFileGuard() { Close(); }
-  void Close() {
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    file = INVALID_HANDLE_VALUE;
-  }
+  struct State;  // the backend's
+
+ private:
+  State *state_ = nullptr;
 };

@@ -1,10 +1,8 @@
 // The device code.
 #include "info/device_code.h"
 
-#include <windows.h>
-#include <wincrypt.h>
-
 #include <cctype>
+#include <cstring>
 
 #include "app/tables.h"
 #include "device/discovery.h"
@@ -30,7 +28,7 @@ void BuildDeviceCodeSalt(unsigned char salt[kDeviceCodeSaltBytes]) {
 }
 
 int AssembleDeviceCodeInput(unsigned char input[kDeviceCodeInputBytes]) {
-  ZeroMemory(input, kDeviceCodeInputBytes);
+  std::memset(input, 0, kDeviceCodeInputBytes);
   int count = 0;
   count = Append(input, count, productCode, 10);
   count = Append(input, count, currentDeviceId, 8);
@@ -42,25 +40,6 @@ int AssembleDeviceCodeInput(unsigned char input[kDeviceCodeInputBytes]) {
   BuildDeviceCodeSalt(salt);
   for (int i = 0; i < kDeviceCodeSaltBytes && salt[i]; ++i) input[count++] = salt[i];
   return count;
-}
-
-int Md5Digest(const unsigned char *bytes, int count, unsigned char digest[16]) {
-  HCRYPTPROV provider = 0;
-  if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
-    return 1;
-  }
-  HCRYPTHASH hash = 0;
-  if (!CryptCreateHash(provider, CALG_MD5, 0, 0, &hash)) {
-    CryptReleaseContext(provider, 0);
-    return 1;
-  }
-  DWORD digestLength = 16;
-  const bool hashed = CryptHashData(hash, bytes, count, 0) &&
-                      CryptGetHashParam(hash, HP_HASHVAL, digest, &digestLength, 0) &&
-                      digestLength == 16;
-  CryptDestroyHash(hash);
-  CryptReleaseContext(provider, 0);
-  return hashed ? 0 : 1;
 }
 
 int ComputeDeviceCode() {
@@ -79,6 +58,6 @@ int ComputeDeviceCode() {
     text[length++] = static_cast<wchar_t>(std::toupper(digits[byte & 0x0F]));
   }
   text[length] = 0;
-  lstrcpyW(deviceCode, text);
+  std::memcpy(deviceCode, text, (length + 1) * sizeof(wchar_t));
   return 0;
 }

@@ -12,7 +12,8 @@ void BuildDeviceCodeSalt(unsigned char salt[kDeviceCodeSaltBytes]);
 // and memory size (each to its first NUL or its maximum, the low byte of each unit), then the
 // salt up to a zero byte. Returns their count (at most 71).
 int AssembleDeviceCodeInput(unsigned char input[kDeviceCodeInputBytes]);
-// The MD5 digest of the bytes through CryptoAPI; 0, or 1 when a call failed.
+// The MD5 digest (RFC 1321) of the bytes, from the operating system's cryptography (CryptoAPI on
+// Windows, nettle on Linux); 0, or 1 when a call failed.
 int Md5Digest(const unsigned char *bytes, int count, unsigned char digest[16]);
 // Writes deviceCode; 0, or 1 when a cryptographic call failed (deviceCode left as it was).
 int ComputeDeviceCode();

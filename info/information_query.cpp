@@ -1,13 +1,14 @@
-// The information query: six questions to the printer, the pane rebuilt after every answer,
+// The information query: six questions to the printer, the text rebuilt after every answer,
 // then the device code and the final seven-line text.
 #include "info/information_query.h"
 
-#include <commctrl.h>
+#include <cstring>
+#include <cwchar>
 
-#include "app/app_state.h"
-#include "app/main_window.h"
 #include "app/tables.h"
+#include "device/bounded_format.h"
 #include "device/discovery.h"
+#include "device/operation_sink.h"
 #include "device/transaction.h"
 #include "info/device_code.h"
 #include "info/model_identification.h"
@@ -24,83 +25,73 @@ wchar_t infoText[1024];
 
 namespace {
 
-constexpr int kSteps = 6;
+constexpr int kPlaceholderString = 71;
+constexpr int kFirstTextFormat = 115;  // 115-120 after steps 0-5, 121 the final text
+
 using Parser = int (*)(unsigned char *, int);
-const Parser kParsers[kSteps] = {ParseModelReply,      ParseFirmwareVersionReply,
-                                 ParseProductCodeReply, ParseMacAddressReply,
-                                 ParseMemorySizeReply,  ParseVersionTextReply};
+const Parser kParsers[kInformationSteps] = {ParseModelReply,       ParseFirmwareVersionReply,
+                                            ParseProductCodeReply, ParseMacAddressReply,
+                                            ParseMemorySizeReply,  ParseVersionTextReply};
 
 template <int N>
 void SetPlaceholder(wchar_t (&field)[N]) {
-  wchar_t text[1024];
-  wsprintfW(text, InternalString(71));
-  lstrcpynW(field, text, N);
+  FormatBounded(field, N, InternalString(kPlaceholderString));
+}
+
+template <int N>
+bool HoldsPlaceholder(const wchar_t (&field)[N]) {
+  wchar_t placeholder[N];
+  SetPlaceholder(placeholder);
+  return std::wcscmp(field, placeholder) == 0;
 }
 
 // The information text after a step: one line more per answered question (formats 115-120),
 // or all seven lines (121).
 void ShowInformationText(int lastStep) {
-  const wchar_t *format = InternalString(115 + lastStep);
+  const wchar_t *format = InternalString(kFirstTextFormat + lastStep);
+  const int units = static_cast<int>(sizeof infoText / sizeof infoText[0]);
   switch (lastStep) {
-    case 0: wsprintfW(infoText, format, currentDisplayName); break;
-    case 1: wsprintfW(infoText, format, currentDisplayName, firmwareVersion); break;
-    case 2: wsprintfW(infoText, format, currentDisplayName, firmwareVersion, productCode); break;
+    case 0: FormatBounded(infoText, units, format, currentDisplayName); break;
+    case 1: FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion); break;
+    case 2:
+      FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion, productCode);
+      break;
     case 3:
-      wsprintfW(infoText, format, currentDisplayName, firmwareVersion, productCode, macAddress);
+      FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion, productCode,
+                    macAddress);
       break;
     case 4:
-      wsprintfW(infoText, format, currentDisplayName, firmwareVersion, productCode, macAddress,
-                memorySize);
+      FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion, productCode,
+                    macAddress, memorySize);
       break;
     case 5:
-      wsprintfW(infoText, format, currentDisplayName, firmwareVersion, productCode, macAddress,
-                memorySize, versionText);
+      FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion, productCode,
+                    macAddress, memorySize, versionText);
       break;
     default:
-      wsprintfW(infoText, format, currentDisplayName, firmwareVersion, productCode, macAddress,
-                memorySize, versionText, deviceCode);
+      FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion, productCode,
+                    macAddress, memorySize, versionText, deviceCode);
       break;
   }
-  SetWindowTextW(app.infoPane, infoText);
+  ActiveSink().InformationText(infoText);
 }
 
 }  // namespace
 
-int StartInformationQuery() {
-  DiscoverPrinters(1);
-  if (!printerSelected) return 1;
-  SetWindowTextW(app.headingLabel, UiText(11));
-  SetWindowTextW(app.infoPane, L"");
-  if (IsFirmwareOnlyDevice()) {
-    SetWindowTextW(app.infoPane, InternalString(40));
-    return 1;
-  }
+int PrepareInformationQuery() {
+  if (IsFirmwareOnlyDevice()) return 1;
   LookUpProtocolFamily();
-  if (protocolFamily == 0) {
-    SetWindowTextW(app.infoPane, InternalString(41));
-    return 2;
-  }
+  if (protocolFamily == 0) return 2;
   LoadQuerySet(protocolFamily == 1 ? 1 : 2);
-  // Busy from here, on the window's thread: a command already queued behind this one finds the
-  // query running and is ignored.
-  EnterBusyState(1);
-  HANDLE worker = CreateThread(nullptr, 0, InformationQueryWorker, nullptr, CREATE_SUSPENDED,
-                               nullptr);
-  if (!worker) {
-    LeaveBusyState();
-    return 1;
-  }
-  ResumeThread(worker);
-  CloseHandle(worker);
   return 0;
 }
 
-DWORD WINAPI InformationQueryWorker(LPVOID) {
-  SendMessageW(app.progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, kSteps));
-  SendMessageW(app.progressBar, PBM_SETPOS, 0, 0);
+InformationQueryResult AskInformationQuestions() {
+  OperationSink &sink = ActiveSink();
+  sink.QueryBegins(kInformationSteps);
 
-  ZeroMemory(infoText, sizeof infoText);
-  ZeroMemory(modelCode, sizeof modelCode);
+  std::memset(infoText, 0, sizeof infoText);
+  std::memset(modelCode, 0, sizeof modelCode);
   ComposeDisplayName();
   SetPlaceholder(firmwareVersion);
   SetPlaceholder(productCode);
@@ -109,29 +100,32 @@ DWORD WINAPI InformationQueryWorker(LPVOID) {
   SetPlaceholder(versionText);
   SetPlaceholder(deviceCode);
 
-  int failures = 0;
-  for (int step = 0; step < kSteps; ++step) {
-    SendMessageW(app.progressBar, PBM_SETPOS, step, 0);
+  InformationQueryResult result = {};
+  for (int step = 0; step < kInformationSteps; ++step) {
+    sink.QueryStep(step);
     unsigned int length = 0;
     if (RunTransaction(step, &length, 0)) {
-      ++failures;
+      ++result.failures;
+      result.steps[step] = StepResult::NoAnswer;
       break;
     }
-    failures += kParsers[step](replyBuffer, static_cast<int>(length));
+    const int failed = kParsers[step](replyBuffer, static_cast<int>(length));
+    result.failures += failed;
+    result.steps[step] = failed ? StepResult::Unusable : StepResult::Read;
+    // The MAC address and the version text never fail their step; an answer that holds no
+    // value leaves the placeholder.
+    if ((step == 3 && HoldsPlaceholder(macAddress)) ||
+        (step == 5 && HoldsPlaceholder(versionText))) {
+      result.steps[step] = StepResult::Unusable;
+    }
     ShowInformationText(step);
   }
 
-  if (failures == 0) {
-    TickerThread ticker = StartProgressTicker();
-    SendMessageW(app.progressBar, PBM_SETPOS, kSteps, 0);
-    Sleep(500);
-    ComputeDeviceCode();
-    StopProgressTicker(&ticker);
+  if (result.failures == 0) {
+    sink.DeviceCodeBegins();
+    result.deviceCodeComputed = ComputeDeviceCode() == 0;
+    sink.DeviceCodeEnds();
   }
-  ShowInformationText(kSteps);
-  if (failures) MessageBoxW(app.mainWindow, UiText(31), UiText(22), MB_ICONERROR);
-
-  LeaveBusyState();
-  FocusQueryButton();
-  return 0;
+  ShowInformationText(kInformationSteps);
+  return result;
 }

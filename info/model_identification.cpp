@@ -1,8 +1,6 @@
 // Model identification from the USB product id.
 #include "info/model_identification.h"
 
-#include <windows.h>
-
 #include <cstring>
 #include <cwchar>
 

@@ -1,15 +1,19 @@
 // The reply parsers of the information query and its query sets.
 #include "info/reply_parsers.h"
 
-#include <windows.h>
+#include <cstdarg>
+#include <cstring>
+#include <cwchar>
 
 #include "app/tables.h"
+#include "device/bounded_format.h"
 #include "device/discovery.h"
 #include "device/packets.h"
 #include "device/transaction.h"
 #include "info/information_query.h"
 #include "info/model_identification.h"
 #include "info/reply_checks.h"
+#include "os/text.h"
 
 namespace {
 
@@ -22,13 +26,13 @@ constexpr size_t kPrintNameMaxBytes = 245;
 // no value can run past its field, whatever the printer sent.
 template <int N>
 bool FormatIntoField(wchar_t (&field)[N], const wchar_t *format, ...) {
-  wchar_t formatted[1024];
+  wchar_t formatted[kFormattedTextUnits];
   va_list arguments;
   va_start(arguments, format);
-  const int length = wvsprintfW(formatted, format, arguments);
+  const int length = FormatTextV(formatted, format, arguments);
   va_end(arguments);
   if (length < 0 || length >= N) return false;
-  lstrcpyW(field, formatted);
+  CopyBounded(field, N, formatted);
   return true;
 }
 
@@ -93,12 +97,12 @@ int ParseModelReply(unsigned char *reply, int length) {
     if (replyBuffer[i] < 0x20) replyBuffer[i] = ' ';
   }
   // Room for " (", the eight characters of the device id, ")" and the terminator.
-  const int idLength = lstrlenW(currentDeviceId);
+  const int idLength = static_cast<int>(wcsnlen(currentDeviceId, kDeviceIdUnits));
   const size_t room = kDisplayNameUnits - 1 - (3 + idLength);
   if (nameBytes > room) nameBytes = room;
   wchar_t name[kDisplayNameUnits];
   WidenIntoField(name, replyBuffer, nameBytes);
-  wsprintfW(currentDisplayName, L"%s (%s)", name, currentDeviceId);
+  FormatBounded(currentDisplayName, kDisplayNameUnits, L"%s (%s)", name, currentDeviceId);
   return 0;
 }
 
@@ -114,14 +118,14 @@ int ParseFirmwareVersionReply(unsigned char *reply, int length) {
     WidenIntoField(firmwareVersion, reply, 7);
   } else {
     unsigned char version[7];
-    CopyMemory(version, reply, 7);
+    std::memcpy(version, reply, 7);
     unsigned int kernelLength = 0;
     if (RunTransaction(kKernelVersionSlot, &kernelLength, 0) || kernelLength <= 6) return 1;
     if (!AreVersionBytes(replyBuffer) || replyBuffer[1] != '.') return 1;
     unsigned char both[15];
-    CopyMemory(both, replyBuffer, 7);
+    std::memcpy(both, replyBuffer, 7);
     both[7] = ' ';
-    CopyMemory(both + 8, version, 7);
+    std::memcpy(both + 8, version, 7);
     WidenIntoField(firmwareVersion, both, 15);
   }
   // Some firmware generations report a product date where others keep /etc/version.
@@ -165,13 +169,12 @@ int ParseVersionTextReply(unsigned char *reply, int length) {
   static unsigned char copy[kReplyBlockBytes];
   const size_t copied = NormaliseVersionText(protocolFamily == 2 ? 2 : 1, reply, length, copy);
   wchar_t decoded[kReplyBlockBytes + 1] = {};
-  const int units = copied ? MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<char *>(copy),
-                                                 static_cast<int>(copied), decoded, kReplyBlockBytes)
-                           : 0;
+  const int units =
+      copied ? DecodeUtf8(copy, static_cast<int>(copied), decoded, kReplyBlockBytes) : 0;
   // Cut to the field, never between the two halves of a surrogate pair.
   int keep = units < 127 ? units : 127;
   if (keep == 127 && decoded[126] >= 0xD800 && decoded[126] <= 0xDBFF) keep = 126;
   decoded[keep] = 0;
-  lstrcpyW(versionText, decoded);
+  CopyBounded(versionText, 128, decoded);
   return 0;
 }

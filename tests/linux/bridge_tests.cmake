@@ -19,7 +19,7 @@ if(KORVEX_WINDOWS AND CMAKE_CROSSCOMPILING AND CMAKE_HOST_SYSTEM_NAME STREQUAL "
                  ${CMAKE_SOURCE_DIR}/tests/win32/gui_support.cpp)
   target_include_directories(korvex_bridge_driver PRIVATE ${CMAKE_SOURCE_DIR}/tests/win32
                              ${CMAKE_SOURCE_DIR}/tests/printers/win32)
-  target_link_libraries(korvex_bridge_driver PRIVATE korvex_core korvex_printer_sim
+  target_link_libraries(korvex_bridge_driver PRIVATE korvex_window korvex_printer_sim
                         GTest::gtest_main)
   korvex_wine_path(bridgeScreenshotDir "${CMAKE_BINARY_DIR}/screenshots")
   korvex_wine_path(bridgeToolExe "${CMAKE_BINARY_DIR}/korvex_tool.exe")

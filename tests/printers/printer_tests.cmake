@@ -17,7 +17,7 @@ if(KORVEX_WINDOWS)
                  ${CMAKE_SOURCE_DIR}/tests/win32/gui_support.cpp
                  ${CMAKE_SOURCE_DIR}/resources/korvex_tool.rc)
   target_include_directories(korvex_printer_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win32)
-  target_link_libraries(korvex_printer_tests PRIVATE korvex_core korvex_printer_sim
+  target_link_libraries(korvex_printer_tests PRIVATE korvex_window korvex_printer_sim
                         GTest::gtest_main)
   if(CMAKE_CROSSCOMPILING)
     korvex_wine_path(simExe "${CMAKE_BINARY_DIR}/korvex-printer-sim.exe")

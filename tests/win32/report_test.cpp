@@ -13,7 +13,7 @@
 #include "app/tables.h"
 #include "box_answerer.h"
 #include "gui_support.h"
-#include "info/report.h"
+#include "app/report.h"
 
 namespace {
 

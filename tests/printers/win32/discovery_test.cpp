@@ -11,11 +11,13 @@
 
 #include "app/app_state.h"
 #include "app/notice.h"
+#include "app/printer_menu.h"
 #include "app/tables.h"
 #include "box_answerer.h"
 #include "device/discovery.h"
 #include "device/transaction.h"
 #include "gui_support.h"
+#include "os/win32/device_control.h"
 #include "printer_test_support.h"
 
 namespace {

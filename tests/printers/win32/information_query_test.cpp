@@ -15,7 +15,7 @@
 #include "gui_support.h"
 #include "info/device_code.h"
 #include "info/information_query.h"
-#include "info/report.h"
+#include "app/report.h"
 #include "printer_test_support.h"
 
 namespace {

@@ -1,4 +1,5 @@
 // Set-up shared by the tests on simulated printers.
+#include "os/win32/device_control.h"
 #include "printer_test_support.h"
 
 #include <gtest/gtest.h>

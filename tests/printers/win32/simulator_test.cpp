@@ -11,6 +11,7 @@
 
 #include "app/app_state.h"
 #include "app/notice.h"
+#include "app/printer_menu.h"
 #include "app/tables.h"
 #include "device/discovery.h"
 #include "device/transaction.h"

@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/tables.h"
+#include "app/upgrade_worker.h"
 #include "firmware/transfer.h"
 #include "upgrade_test_support.h"
 

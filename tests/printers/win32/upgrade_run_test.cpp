@@ -10,6 +10,7 @@
 
 #include "app/app_state.h"
 #include "app/tables.h"
+#include "app/upgrade_worker.h"
 #include "firmware/package.h"
 #include "firmware/package_builder.h"
 #include "firmware/transfer.h"

@@ -13,11 +13,12 @@
 
 #include "app/app_state.h"
 #include "app/tables.h"
+#include "app/upgrade_worker.h"
 #include "box_answerer.h"
 #include "device/discovery.h"
 #include "firmware/package_builder.h"
-#include "firmware/upgrade_run.h"
 #include "gui_support.h"
+#include "os/win32/device_control.h"
 #include "printer_test_support.h"
 #include "tests/bytes/package_test_support.h"
 #include "upgrade_test_support.h"

@@ -1,4 +1,5 @@
 // Set-up shared by the firmware upgrade tests.
+#include "app/upgrade_worker.h"
 #include "upgrade_test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,6 @@
 #include "app/tables.h"
 #include "device/discovery.h"
 #include "firmware/package_builder.h"
-#include "firmware/upgrade_run.h"
 #include "gui_support.h"
 
 const char kPrinterProductCode[] = "KV30100A01";

@@ -1,5 +1,5 @@
 // The report actions: the pane text as UTF-8, opened in a viewer, copied or saved.
-#include "info/report.h"
+#include "app/report.h"
 
 #include <windows.h>
 #include <commdlg.h>

@@ -1,7 +1,9 @@
-// The firmware upgrade run: from the chosen file to the result box.
+// The window program's firmware upgrade run: from the chosen file to the result box.
 #pragma once
 
 #include <windows.h>
+
+#include "firmware/package_reader.h"
 
 // Selects the printer (popupAnchor places its menu: 2 under button 901, 3 for a drop or the
 // command line), asks for the file when askForFile is set (otherwise app.firmwarePath names
@@ -15,7 +17,12 @@ int StartFirmwareUpgrade(int popupAnchor, int askForFile);
 // Exits with 1 when the run failed, 0 when it succeeded or handed a multi-part package over.
 DWORD WINAPI FirmwareUpgradeThread(LPVOID unused);
 
-// The upgrade note a model gets from its display name: 1 for the two-character prefix of
-// internal string 60, 2 for the three-character prefixes of 61-64 (tested last, so they win),
-// 0 for none.
-int ModelCategory(const wchar_t *displayName);
+// Runs the multi-part package at app.firmwarePath on the upgrade worker, which has entered the
+// busy state and leaves it afterwards. Reports its own outcome; returns 0 on success, 1 on
+// failure.
+int RunMultiPartPackage();
+
+// Reports where a walk of the firmware file stopped: failures before the transfer loop with
+// their text as the short text, those of the loop as "error word: text". Refusals that a check
+// has reported already, and Accepted, report nothing.
+void ReportFirmwareOutcome(FirmwareOutcome outcome);

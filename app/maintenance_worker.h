@@ -1,0 +1,13 @@
+// The window program's maintenance commands 1-18: the menu's choice confirmed where needed, then
+// one transaction on a worker and a notice with the outcome.
+#pragma once
+
+#include <windows.h>
+
+// 0 started, declined by the user, or answered by the notice that a family-2 printer lacks
+// command 2; 1 no printer chosen or a firmware-only device; 2 a model that is not supported.
+int RunMaintenanceCommand(int command);
+// Loads slot 0 with the record (no data read), enters the busy state and starts the worker;
+// returns 0, or 1 when no worker could be started.
+int StartMaintenance(const unsigned char *record, int recordLength, int writeOnly);
+DWORD WINAPI MaintenanceWorker(LPVOID writeOnly);

@@ -1,0 +1,56 @@
+// The command line's sink: failures and the upgrade's notes as lines on standard error, the
+// file check and the transfer as a progress bar there when it is a terminal (bytes, rate, time
+// left), as plain lines at every tenth otherwise.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "device/operation_sink.h"
+
+class ConsoleSink : public OperationSink {
+ public:
+  // Lines of the next operation begin with prefix (the printer's id when several are run).
+  void Begin(const std::string &prefix);
+  // Whether a write put firmware bytes into the printer since Begin.
+  bool FirmwareReachedPrinter() const { return firmwareWritten_; }
+  // The last failure reported since Begin, on one line; empty when there was none.
+  const std::string &LastFailure() const { return lastFailure_; }
+  // A line of the operation on standard error.
+  void Say(const std::string &utf8);
+
+  void ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail,
+                     const wchar_t *boxDetail) override;
+  void FileAccepted(FirmwareKind kind) override;
+  void ModelNote(int category) override;
+  void FileCheckBegins(uint64_t size) override;
+  void FileCheckProgress(uint64_t read, uint64_t size) override;
+  void FileCheckEnds() override;
+  void TransferBegins(FirmwareKind kind, uint32_t total) override;
+  void PartBegins(uint32_t index, uint32_t count) override;
+  void TransferProgress(uint32_t count, uint32_t total) override;
+  void FirmwareWritten() override;
+
+ private:
+  void StartProgress(const std::string &label, uint64_t total, bool parts);
+  void ShowProgress(uint64_t done);
+  void EndProgress();
+
+  std::string prefix_;
+  bool firmwareWritten_ = false;
+  std::string lastFailure_;
+
+  // The progress shown now.
+  bool active_ = false;
+  bool parts_ = false;
+  bool terminal_ = false;
+  std::string label_;
+  uint64_t total_ = 0;
+  uint64_t done_ = 0;
+  int tenthShown_ = -1;
+  std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point drawn_;
+  size_t drawnWidth_ = 0;
+};
+
+ConsoleSink &TheConsoleSink();

@@ -1,0 +1,5 @@
+// The command line's texts: the program's own tables, with the UI texts in English.
+#pragma once
+
+// Expands the three built-in tables; false after saying which one is damaged.
+bool LoadBuiltInTables();

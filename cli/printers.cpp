@@ -1,0 +1,130 @@
+// Listing and choosing printers.
+#include "cli/printers.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+#include "app/tables.h"
+#include "cli/console.h"
+#include "device/discovery.h"
+#include "device/transport.h"
+
+namespace {
+
+std::string LowerAscii(std::string text) {
+  for (char &c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return text;
+}
+
+std::string Describe(const FoundPrinter &printer) {
+  std::string line = OneLine(printer.id) + "  " + printer.vendorId + ":" + printer.productId +
+                     "  " + printer.displayName;
+  if (!printer.serial.empty()) line += "  serial " + OneLine(printer.serial);
+  return line;
+}
+
+}  // namespace
+
+// Why there is no printer to work with: the system's reasons, the printers left out.
+void SayNoPrinter() {
+  const std::string why = WhyNoPrinterIsListed();
+  Err("korvex: " + (why.empty() ? Plain(UiText(29)) : why) + "\n");
+  for (const LeftOutPrinter &left : LeftOutPrinters()) {
+    Err("korvex: " + left.id + " left out: " + left.reason + "\n");
+  }
+}
+
+bool FindPrinters(std::vector<FoundPrinter> *printers) {
+  printers->clear();
+  const int count = ListPrinters();
+  if (count < 0) return false;
+  for (int i = 0; i < count; ++i) {
+    const PrinterEntry &entry = printerList[i];
+    const PrinterPortInfo port = DescribePrinterInterface(entry.devicePath);
+    FoundPrinter printer;
+    printer.index = i;
+    printer.id = port.id;
+    printer.serial = port.serial;
+    printer.devicePath = OneLine(entry.devicePath);
+    const std::string deviceId = OneLine(entry.deviceId);
+    printer.vendorId = deviceId.substr(0, 4);
+    printer.productId = deviceId.size() >= 8 ? deviceId.substr(4, 4) : std::string();
+    printer.displayName = OneLine(entry.displayName);
+    printers->push_back(printer);
+  }
+  return true;
+}
+
+int RunList(bool json) {
+  std::vector<FoundPrinter> printers;
+  const bool listed = FindPrinters(&printers);
+  const std::vector<LeftOutPrinter> leftOut = LeftOutPrinters();
+  if (json) {
+    nlohmann::json out = {{"printers", nlohmann::json::array()},
+                          {"left_out", nlohmann::json::array()}};
+    for (const FoundPrinter &printer : printers) {
+      out["printers"].push_back({{"id", printer.id},
+                                 {"serial", printer.serial},
+                                 {"vendor_id", printer.vendorId},
+                                 {"product_id", printer.productId},
+                                 {"display_name", printer.displayName},
+                                 {"device_path", printer.devicePath}});
+    }
+    for (const LeftOutPrinter &left : leftOut) {
+      out["left_out"].push_back({{"id", left.id}, {"reason", left.reason}});
+    }
+    if (printers.empty()) {
+      const std::string why = WhyNoPrinterIsListed();
+      out["why_none"] = why.empty() ? Plain(UiText(29)) : why;
+    }
+    Out(JsonText(out));
+  } else {
+    for (const FoundPrinter &printer : printers) Out(Describe(printer) + "\n");
+    for (const LeftOutPrinter &left : leftOut) Out(left.id + "  left out: " + left.reason + "\n");
+    if (printers.empty()) SayNoPrinter();
+  }
+  if (!listed) Err("korvex: the system gives no list of USB printers\n");
+  return printers.empty() ? kExitNoPrinter : kExitDone;
+}
+
+int ChooseAndSelectPrinter(const std::string &wanted, std::vector<FoundPrinter> *printers,
+                           int *exitCode) {
+  *exitCode = kExitNoPrinter;
+  if (!FindPrinters(printers)) {
+    Err("korvex: the system gives no list of USB printers\n");
+    return -1;
+  }
+  if (printers->empty()) {
+    SayNoPrinter();
+    return -1;
+  }
+  int chosen = -1;
+  if (wanted.empty()) {
+    if (printers->size() == 1) chosen = 0;
+  } else {
+    for (size_t i = 0; i < printers->size() && chosen < 0; ++i) {
+      const FoundPrinter &printer = (*printers)[i];
+      const std::string name = LowerAscii(wanted);
+      if (printer.id == wanted || LowerAscii(printer.devicePath) == name ||
+          (!printer.serial.empty() && LowerAscii(printer.serial) == name)) {
+        chosen = static_cast<int>(i);
+      }
+    }
+  }
+  if (chosen < 0) {
+    if (wanted.empty()) {
+      Err("korvex: " + std::to_string(printers->size()) +
+          " printers found; name one with --printer ID:\n");
+    } else {
+      Err("korvex: no printer \"" + wanted + "\"; the printers found:\n");
+    }
+    for (const FoundPrinter &printer : *printers) Err("  " + Describe(printer) + "\n");
+    return -1;
+  }
+  SelectFoundPrinter((*printers)[chosen]);
+  *exitCode = kExitDone;
+  return chosen;
+}
+
+void SelectFoundPrinter(const FoundPrinter &printer) { SelectPrinter(printer.index); }

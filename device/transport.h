@@ -1,0 +1,91 @@
+// The seam between the protocol and the operating system's USB printer driver: one printer's
+// connection (open, write, read with a time-out, cancel, close) and the list of the printer
+// interfaces present now. Each operating system has its backend under os/ (os/win32: SetupAPI
+// and file I/O on the interface's device path; os/linux: the usblp driver's sysfs entries and
+// /dev/usb/lpN with poll()). The protocol above never knows which one it has.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// How a connection is used: request/reply transactions, whose every write and read has a
+// time-out; or writes alone (a write-only command, firmware), each waiting as long as the driver
+// takes, as the printer class driver's own writes do.
+enum class TransportMode { RequestReply, WritesOnly };
+
+// The size of the usblp driver's read buffer (USBLP_BUF_SIZE_IN): a read from /dev/usb/lpN
+// returns at most the rest of one USB transfer and at most this much, so a longer block arrives
+// in pieces of this size and a shorter rest.
+constexpr uint32_t kUsblpReadPieceBytes = 1024;
+
+// One printer's connection. One thread uses it, but for Cancel.
+class PrinterTransport {
+ public:
+  virtual ~PrinterTransport() = default;
+
+  // Opens the printer for reading and writing, shared with other programs. False when it cannot
+  // be opened: unplugged, no permission, or not a printer this backend listed. A connection is
+  // opened at most once.
+  virtual bool Open(TransportMode mode) = 0;
+
+  // Writes length bytes. In RequestReply mode the write must end within timeoutMs; when it does
+  // not, it is cancelled and its end awaited before Write returns false. In WritesOnly mode
+  // timeoutMs is not used: the write takes as long as the driver does. *written receives the
+  // bytes the driver took, on failure too. True only when the write itself succeeded.
+  virtual bool Write(const unsigned char *bytes, uint32_t length, uint32_t timeoutMs,
+                     uint32_t *written) = 0;
+
+  // Reads one transfer of at most capacity bytes as the driver delivers it: a whole message
+  // from a simulated printer's pipe, one block of at most kUsblpReadPieceBytes from usblp.
+  // False when nothing arrives within timeoutMs (the read is cancelled and its end awaited
+  // first) or the read fails; a read that ends with no bytes is true with *count 0.
+  virtual bool Read(unsigned char *buffer, uint32_t capacity, uint32_t timeoutMs,
+                    uint32_t *count) = 0;
+
+  // From another thread (or a signal handler on Linux): ends the Write or Read in progress,
+  // which then fails, and makes every later one fail at once.
+  virtual void Cancel() = 0;
+
+  // Releases the connection; the destructor does it too.
+  virtual void Close() = 0;
+};
+
+// A connection to the printer at devicePath, one that discovery listed. Not yet open.
+std::unique_ptr<PrinterTransport> NewPrinterTransport(const wchar_t *devicePath);
+
+// Calls visit with the device path of each USB printer interface present now, in the system's
+// order, for as long as visit returns true. False when the system gives no list at all.
+// A device path here has the form of a Windows USB printer interface path:
+// \\?\usb#vid_XXXX&pid_YYYY#SERIAL#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}; the Linux backend
+// gives each usblp printer a path of that form and opens its /dev/usb/lpN for it.
+bool EnumeratePrinterInterfaces(bool (*visit)(void *context, const wchar_t *devicePath),
+                                void *context);
+
+// Makes a printer that was just chosen ready for raw traffic: an interface in IPP-over-USB mode
+// is switched back to the bidirectional protocol. 1 when the device cannot be opened for that,
+// else 0. Where the driver cannot be in IPP mode (usblp) there is nothing to do.
+int SwitchToBidirectionalProtocol(const wchar_t *devicePath);
+
+// What the backend knows of a device path it listed, for the command line.
+struct PrinterPortInfo {
+  std::string id;      // what --printer takes: lpN on Linux, the device path on Windows
+  std::string serial;  // the USB serial number, when the device has one
+  std::string node;    // where it is opened: /dev/usb/lpN, or the device path
+};
+PrinterPortInfo DescribePrinterInterface(const wchar_t *devicePath);
+
+// A printer the backend saw but does not list, and why, with what to do about it.
+struct LeftOutPrinter {
+  std::string id;
+  std::string reason;
+};
+// The printers the last EnumeratePrinterInterfaces left out (the Linux backend: no device file,
+// no permission, no USB ids, a device of another maker); none on Windows, where the system
+// lists only usable interfaces.
+std::vector<LeftOutPrinter> LeftOutPrinters();
+// When no printer was listed at all: why, and what to do (the Linux backend: the usblp module is
+// not loaded, a program holds the interface through libusb, an IPP-only printer, ...). Lines
+// separated by "\n"; empty where nothing more can be said.
+std::string WhyNoPrinterIsListed();

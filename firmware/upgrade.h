@@ -1,0 +1,46 @@
+// The firmware upgrade's protocol: a firmware file checked against the selected printer, then
+// read and checked whole without sending anything, then read again from its start and sent. A
+// file damaged anywhere never reaches the printer. Progress and the upgrade notes go to the
+// front end's sink; failures before the transfer that a compatibility check found are reported
+// by the check, all others are the caller's to report from the outcome.
+#pragma once
+
+#include <cstdint>
+
+#include "firmware/package_reader.h"
+
+// The upgrade note a model gets from its display name: 1 for the two-character prefix of
+// internal string 60, 2 for the three-character prefixes of 61-64 (tested last, so they win),
+// 0 for none.
+int ModelCategory(const wchar_t *displayName);
+// The note of a category: UI text 34 for 1, 35 for 2.
+const wchar_t *CategoryNote(int category);
+
+// What a run found and did.
+struct UpgradeRun {
+  FirmwareWalk walk;  // what the last walk of the file found
+  uint32_t total;     // image_size, the file size or the part count: the transfer's range
+  uint32_t sent;      // bytes handed to the printer, or parts of a multi-part package
+  int category;       // the selected model's ModelCategory (single-image and raw only)
+};
+
+// A single-image package or a raw image from file (read from its start), with the run's file
+// buffer (kFileBufferSize) and inflate buffer (kInflateBufferSize): the product-code check and
+// the first block's probe, the model's note, the whole-file check, then the transfer. A
+// multi-part package is not run here: the outcome is then OpenFailed with walk.kind MultiPart,
+// and the caller hands the file to CheckAndSendParts. Accepted when everything was sent.
+FirmwareOutcome CheckAndSendFirmware(const FirmwareSource &file, unsigned char *fileBuffer,
+                                     unsigned char *inflateBuffer, UpgradeRun *run);
+
+// A multi-part package from file, with one part buffer (kPartBufferSize): the device id,
+// product code and firmware version checks, every part checked, then the parts sent with their
+// pauses. A file that no longer starts like a multi-part package is refused as unreadable.
+FirmwareOutcome CheckAndSendParts(const FirmwareSource &file, unsigned char *partBuffer,
+                                  UpgradeRun *run);
+
+// The words the program ends a successful run with (kPaneUnits units): the printer restarts by
+// itself (UI text 32), with the model's note in front for a family-1 model of a category; for a
+// firmware-only device, that it leaves boot mode (internal string 129).
+void ComposeUpgradeMessage(const UpgradeRun &run, wchar_t *message);
+// The same for a multi-part package: all its parts were sent (internal string 131).
+void ComposePartsSentMessage(wchar_t *message);
