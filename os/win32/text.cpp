@@ -4,7 +4,10 @@
 #include "os/text.h"
 
 int FormatTextV(wchar_t *out, const wchar_t *format, va_list arguments) {
-  return wvsprintfW(out, format, arguments);
+  // At its limit wvsprintfW stores 1023 units and may count the 1024 it was given.
+  const int stored = wvsprintfW(out, format, arguments);
+  if (stored < 0) return 0;
+  return stored < kFormattedTextUnits ? stored : kFormattedTextUnits - 1;
 }
 
 int DecodeUtf8(const unsigned char *bytes, int count, wchar_t *out, int capacity) {
