@@ -1,11 +1,12 @@
-# The two commands: `make run` (the program on simulated printers) and `make test` (every test).
+# The two commands: `make run` (the program on simulated printers) and `make test` (every test);
+# `make korvex` builds the command line alone.
 # Both install what is missing first (scripts/bootstrap), then configure and build the three
 # trees: host, win32 (the 32-bit program) and win64 (the same for x86_64). Windows programs run
 # under Wine; where this machine cannot execute 32-bit code (scripts/runs-32bit-code), only the
 # win64 tree runs them, and the 32-bit program gets only the checks that need no Wine.
 SHELL := /bin/bash
 
-.PHONY: all bootstrap configure build test run bench bench-upgrade clean
+.PHONY: all bootstrap configure build korvex test run bench bench-upgrade clean
 
 all: build
 
@@ -18,14 +19,25 @@ build/win32/CMakeCache.txt:
 	cmake --preset win32 >/dev/null
 build/win64/CMakeCache.txt:
 	cmake --preset win64 >/dev/null
+build/linux/CMakeCache.txt:
+	cmake --preset linux >/dev/null
 
-configure: bootstrap build/host/CMakeCache.txt build/win32/CMakeCache.txt build/win64/CMakeCache.txt
+configure: bootstrap build/host/CMakeCache.txt build/win32/CMakeCache.txt build/win64/CMakeCache.txt \
+           build/linux/CMakeCache.txt
 
 # The host tree first: it builds the table generator that the Windows builds use.
 build: configure
 	cmake --build --preset host
 	cmake --build --preset win32
 	cmake --build --preset win64
+	cmake --build --preset linux
+
+# The command line alone, as a Linux server needs it: build/linux/korvex, optimised, with only
+# what it needs installed (no Wine, no cross compilers).
+korvex:
+	@scripts/bootstrap cli
+	@[ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
+	cmake --build --preset linux
 
 test: build
 	@status=0; skipped=""; presets="host win64 win32"; \
