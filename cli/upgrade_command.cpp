@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/console_sink.h"
+#include "cli/interrupt_guard.h"
 #include "cli/printers.h"
 #include "device/bounded_format.h"
 #include "device/compatibility.h"
@@ -92,6 +93,7 @@ int RunUpgrade(const std::string &path, const std::string &wanted, bool all) {
   std::vector<FoundPrinter> printers;
   Buffers buffers;
   ConsoleSink &sink = TheConsoleSink();
+  const InterruptGuard guard;
   if (!all) {
     int exitCode = kExitDone;
     if (ChooseAndSelectPrinter(wanted, &printers, &exitCode) < 0) return exitCode;
