@@ -1,5 +1,5 @@
 // korvex.exe, the console program, under Wine on simulated printers: its information text and an
-// upgrade, its output read through pipes.
+// upgrade read through pipes, and the command packets it sends beside the window program's.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/main_window.h"
+#include "device/packets.h"
 #include "firmware/package_builder.h"
 #include "gui_support.h"
 #include "printer_test_support.h"
@@ -140,6 +142,52 @@ TEST(KorvexExe, UpgradeSendsTheImageOfASingleImagePackageAndNothingOfARefusedOne
   EXPECT_EQ(stored.size(), image.size());
   EXPECT_TRUE(stored == std::string(image.begin(), image.end())) << "not the image's bytes";
   DeleteFileW(received.c_str());
+}
+
+// The information query of korvex.exe and of the window program, on the same printer, one after
+// the other: the same packets, byte for byte and in the same order, and the same text.
+class WireEquivalence : public ProgramOnPrinters {};
+
+TEST_F(WireEquivalence, InfoSendsTheWindowProgramsPacketsOnFamily2AndFamily1Printers) {
+  for (int family : {2, 1}) {
+    SCOPED_TRACE("family " + std::to_string(family));
+    PrinterUnderTest printer(Registered(family, family));
+    ASSERT_TRUE(RunCommandUntilIdle(kQueryButtonId));
+    const std::wstring pane = PaneText();
+    const SimulatedPrinterRecord byWindow = printer.record();
+    KorvexRun run;
+    RunOnWorker([&] { run = RunKorvex(L"info"); });
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const SimulatedPrinterRecord seen = printer.record();
+
+    // Every packet recorded is one whole packet of the record received at its place, so the
+    // comparison below cannot pass on missing or cut recordings.
+    ASSERT_EQ(seen.packets.size(), seen.received.size());
+    for (size_t i = 0; i < seen.packets.size(); ++i) {
+      const unsigned char *record = nullptr;
+      int recordLength = 0;
+      ASSERT_TRUE(SplitPacket(seen.packets[i].data(), seen.packets[i].size(), &record,
+                              &recordLength));
+      const CommandRecordEntry *entry = FindCommandRecord(record, recordLength);
+      ASSERT_NE(entry, nullptr);
+      EXPECT_EQ(entry->name, seen.received[i]) << "packet " << i;
+    }
+    const size_t windowCount = byWindow.packets.size();
+    ASSERT_GE(windowCount, 6u) << "six questions at least";
+    const std::vector<std::string> korvexRecords(seen.received.begin() + windowCount,
+                                                 seen.received.end());
+    ASSERT_EQ(korvexRecords, byWindow.received);
+    for (size_t i = 0; i < windowCount; ++i) {
+      EXPECT_TRUE(seen.packets[windowCount + i] == byWindow.packets[i])
+          << "packet " << i << " (" << byWindow.received[i] << ") differs";
+    }
+
+    // The text too: the pane's lines, as korvex.exe ends each one.
+    const int n = WideCharToMultiByte(CP_UTF8, 0, pane.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string paneUtf8(static_cast<size_t>(n - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, pane.c_str(), -1, &paneUtf8[0], n, nullptr, nullptr);
+    EXPECT_EQ(run.out, paneUtf8 + "\r\n");
+  }
 }
 
 }  // namespace
