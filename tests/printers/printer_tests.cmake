@@ -1,7 +1,8 @@
 # Tests that need the printer simulator, included by tools/printer-sim/CMakeLists.txt once the
 # simulator's libraries exist and tests/ has set up GoogleTest:
 #   bytes/  what a simulated printer answers (byte level, both trees)
-#   win32/  the transaction engine, discovery and the simulator on simulated printers (Wine)
+#   win32/  the transaction engine, discovery, the simulator, the window program and korvex.exe
+#           on simulated printers (Wine)
 set(printerTestsDir ${CMAKE_SOURCE_DIR}/tests/printers)
 
 file(GLOB printerLogicTests CONFIGURE_DEPENDS ${printerTestsDir}/bytes/*.cpp)
@@ -22,16 +23,18 @@ if(KORVEX_WINDOWS)
   if(CMAKE_CROSSCOMPILING)
     korvex_wine_path(simExe "${CMAKE_BINARY_DIR}/korvex-printer-sim.exe")
     korvex_wine_path(shippedExe "${CMAKE_BINARY_DIR}/korvex_tool.exe")
+    korvex_wine_path(cliExe "${CMAKE_BINARY_DIR}/korvex.exe")
     korvex_wine_path(printerScreenshotDir "${CMAKE_BINARY_DIR}/screenshots")
   else()
     set(simExe "$<TARGET_FILE:korvex-printer-sim>")
     set(shippedExe "$<TARGET_FILE:korvex_tool>")
+    set(cliExe "$<TARGET_FILE:korvex>")
     set(printerScreenshotDir "${CMAKE_BINARY_DIR}/screenshots")
   endif()
   target_compile_definitions(korvex_printer_tests PRIVATE
     KORVEX_PRINTER_SIM_EXE=L"${simExe}" KORVEX_SCREENSHOT_DIR=L"${printerScreenshotDir}"
-    KORVEX_TOOL_EXE=L"${shippedExe}")
-  add_dependencies(korvex_printer_tests korvex-printer-sim korvex_tool)
+    KORVEX_TOOL_EXE=L"${shippedExe}" KORVEX_CLI_EXE=L"${cliExe}")
+  add_dependencies(korvex_printer_tests korvex-printer-sim korvex_tool korvex)
   gtest_add_tests(TARGET korvex_printer_tests SOURCES ${printerTests} TEST_LIST printerTestList)
 
   if(CMAKE_CROSSCOMPILING)
@@ -40,7 +43,7 @@ if(KORVEX_WINDOWS)
     # Registered printers are visible to every discovery in the prefix, also to that of a test
     # of another part that starts an operation of the program: these tests run alone.
     set(registeringTests ${printerTestList})
-    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|UpgradeStart|InformationQuery|Maintenance|ShippedProgram|Walkthrough)\\.")
+    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|UpgradeStart|InformationQuery|Maintenance|ShippedProgram|Walkthrough|KorvexExe|WireEquivalence)\\.")
     set_tests_properties(${registeringTests} PROPERTIES RESOURCE_LOCK printers RUN_SERIAL ON)
   endif()
 endif()

@@ -58,6 +58,7 @@ struct SimulatedPrinter {
   int activeServers = 0;
   std::set<int> servedConnections;  // numbers of the connections still being served
   PrinterState state;
+  std::vector<Transfer> packets;
   std::vector<std::string> log;
   int connections = 0;
   HANDLE firmwareFile = INVALID_HANDLE_VALUE;
@@ -142,7 +143,11 @@ void Serve(SimulatedPrinter *printer, HANDLE pipe, int number) {
     {
       std::lock_guard<std::mutex> hold(printer->lock);
       const TransferKind kind = HandleTransfer(printer->state, buffer.data(), count, &replies);
-      if (kind == TransferKind::kFirmware) goesAway = !StoreFirmware(printer, buffer.data(), count);
+      if (kind == TransferKind::kFirmware) {
+        goesAway = !StoreFirmware(printer, buffer.data(), count);
+      } else {
+        printer->packets.emplace_back(buffer.data(), buffer.data() + count);
+      }
       AddLog(printer, "<- " + DescribeTransfer(kind, printer->state, count));
       if (goesAway) AddLog(printer, "disconnected after " +
                                     std::to_string(printer->state.firmwareBytes) +
@@ -353,6 +358,7 @@ SimulatedPrinterRecord ReadSimulatedPrinter(const SimulatedPrinter *printer) {
   std::lock_guard<std::mutex> hold(editable->lock);
   SimulatedPrinterRecord record;
   record.received = printer->state.received;
+  record.packets = printer->packets;
   record.settings = printer->state.settings;
   record.log = printer->log;
   record.firmwareBytes = printer->state.firmwareBytes;

@@ -43,6 +43,9 @@ std::wstring SimulatedPrinterPath(const SimulatedPrinter *printer);
 // What the printer has seen so far (a copy, safe while it runs).
 struct SimulatedPrinterRecord {
   std::vector<std::string> received;  // command record names, in order
+  // The bytes of every command packet, known records or not, in the order received: what two
+  // programs sent can be compared byte for byte.
+  std::vector<Transfer> packets;
   std::vector<std::string> settings;  // assignments received
   std::vector<std::string> log;       // one line per transfer
   unsigned long long firmwareBytes = 0;

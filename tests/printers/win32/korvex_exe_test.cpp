@@ -1,0 +1,193 @@
+// korvex.exe, the console program, under Wine on simulated printers: its information text and an
+// upgrade read through pipes, and the command packets it sends beside the window program's.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_window.h"
+#include "device/packets.h"
+#include "firmware/package_builder.h"
+#include "gui_support.h"
+#include "printer_test_support.h"
+#include "tests/bytes/package_test_support.h"
+#include "upgrade_test_support.h"
+
+namespace {
+
+struct KorvexRun {
+  int exitCode = -1;  // -1: it had not ended in time and was killed
+  std::string out, err;
+};
+
+void ReadAll(HANDLE pipe, std::string *text) {
+  char buffer[4096];
+  DWORD count = 0;
+  while (ReadFile(pipe, buffer, sizeof buffer, &count, nullptr) && count > 0) {
+    text->append(buffer, count);
+  }
+}
+
+// korvex.exe with these arguments. Each output has a pipe and a reader of its own, so that a
+// full pipe never stalls the program; its standard input is empty, so it never waits on ours.
+KorvexRun RunKorvex(const std::wstring &arguments) {
+  KorvexRun run;
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr,
+         errRead = nullptr, errWrite = nullptr;
+  if (!CreatePipe(&inRead, &inWrite, &inherited, 0) ||
+      !CreatePipe(&outRead, &outWrite, &inherited, 0) ||
+      !CreatePipe(&errRead, &errWrite, &inherited, 0)) {
+    ADD_FAILURE() << "no pipes";
+    return run;
+  }
+  for (HANDLE ours : {inWrite, outRead, errRead}) SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = inRead;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  std::wstring commandLine = L"\"" + std::wstring(KORVEX_CLI_EXE) + L"\" " + arguments;
+  PROCESS_INFORMATION process = {};
+  const BOOL started = CreateProcessW(KORVEX_CLI_EXE, &commandLine[0], nullptr, nullptr, TRUE,
+                                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+  for (HANDLE theirs : {inRead, outWrite, errWrite, inWrite}) CloseHandle(theirs);
+  if (!started) {
+    ADD_FAILURE() << "cannot start " << KORVEX_CLI_EXE;
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    return run;
+  }
+  std::thread outReader(ReadAll, outRead, &run.out), errReader(ReadAll, errRead, &run.err);
+  if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    run.exitCode = static_cast<int>(code);
+  } else {
+    TerminateProcess(process.hProcess, 99);
+    WaitForSingleObject(process.hProcess, 5000);
+  }
+  outReader.join();
+  errReader.join();
+  for (HANDLE handle : {outRead, errRead, process.hThread, process.hProcess}) CloseHandle(handle);
+  return run;
+}
+
+// The lines of a program's output, each ended by CR LF. A stray CR or a bare LF (standard output
+// left in text mode makes "\r\r\n" of the program's line ends) or an unended last line fails.
+std::vector<std::string> CrLfLines(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  bool stray = false;
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+    stray = stray || lines.back().find_first_of("\r\n") != std::string::npos;
+  }
+  EXPECT_FALSE(stray) << "a CR or LF inside a line:\n" << ::testing::PrintToString(text);
+  EXPECT_EQ(start, text.size()) << "text after the last CR LF";
+  return lines;
+}
+
+TEST(KorvexExe, InfoOnAFamily2PrinterPrintsTheSevenLineText) {
+  RemoveSimulatedInterfaces();
+  SimulatorProcess simulator(L"--quiet --printer family=2,pid=015C,serial=" + UniqueSerial(1));
+  ASSERT_EQ(simulator.paths().size(), 1u) << simulator.Output();
+
+  const KorvexRun run = RunKorvex(L"info");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const std::vector<std::string> lines = CrLfLines(run.out);
+  ASSERT_EQ(lines.size(), 7u) << run.out;
+  EXPECT_EQ(lines[0], "Orbis 300 (4B56015C)");
+  // The model code of model 301, then the MD5 of the fields in hexadecimal.
+  EXPECT_TRUE(std::regex_match(lines[6], std::regex("0000012D-[0-9A-F]{32} \\(device code\\)")))
+      << lines[6];
+  EXPECT_EQ(simulator.Stop(), 0);
+}
+
+TEST(KorvexExe, UpgradeSendsTheImageOfASingleImagePackageAndNothingOfARefusedOne) {
+  RemoveSimulatedInterfaces();
+  wchar_t temporary[MAX_PATH];
+  GetTempPathW(MAX_PATH, temporary);
+  // Without its closing backslash, which would escape the quote around it on a command line.
+  std::wstring directory = temporary;
+  directory.pop_back();
+  const std::wstring serial = UniqueSerial(2);
+  const std::wstring received = directory + L"\\sim" + serial + L".bin";
+  const Bytes image = package_test::FirmwareLike(200000, 0x1B, 11);
+  auto packageFor = [&](const char *productCode) {
+    return BuildSingleImagePackage(reinterpret_cast<const unsigned char *>(productCode),
+                                   image.data(), image.size(), 65536, 6);
+  };
+  // Spaces in the name: the argument reaches the program whole only when quoted.
+  FirmwareFile good(L"korvex upgrade.kfw", packageFor(kPrinterProductCode));
+  FirmwareFile refused(L"korvex other printer.kfw", packageFor("KX99999Z99"));
+  {
+    SimulatorProcess simulator(L"--quiet --firmware-dir \"" + directory +
+                               L"\" --printer family=2,pid=015C,serial=" + serial);
+    ASSERT_EQ(simulator.paths().size(), 1u) << simulator.Output();
+
+    const KorvexRun other = RunKorvex(L"upgrade \"" + refused.path() + L"\"");
+    EXPECT_EQ(other.exitCode, 4) << other.err;
+    const KorvexRun run = RunKorvex(L"upgrade \"" + good.path() + L"\"");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // Stopped, the simulator has stored and closed everything it took.
+    EXPECT_EQ(simulator.Stop(), 0);
+  }
+  // The file holds every firmware byte of the simulator's run: the refused package added none.
+  const std::string stored = ReadFileBytes(received);
+  EXPECT_EQ(stored.size(), image.size());
+  EXPECT_TRUE(stored == std::string(image.begin(), image.end())) << "not the image's bytes";
+  DeleteFileW(received.c_str());
+}
+
+// The information query of korvex.exe and of the window program, on the same printer, one after
+// the other: the same packets, byte for byte and in the same order, and the same text.
+class WireEquivalence : public ProgramOnPrinters {};
+
+TEST_F(WireEquivalence, InfoSendsTheWindowProgramsPacketsOnFamily2AndFamily1Printers) {
+  for (int family : {2, 1}) {
+    SCOPED_TRACE("family " + std::to_string(family));
+    PrinterUnderTest printer(Registered(family, family));
+    ASSERT_TRUE(RunCommandUntilIdle(kQueryButtonId));
+    const std::wstring pane = PaneText();
+    const SimulatedPrinterRecord byWindow = printer.record();
+    KorvexRun run;
+    RunOnWorker([&] { run = RunKorvex(L"info"); });
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const SimulatedPrinterRecord seen = printer.record();
+
+    // Every packet recorded is one whole packet of the record received at its place, so the
+    // comparison below cannot pass on missing or cut recordings.
+    ASSERT_EQ(seen.packets.size(), seen.received.size());
+    for (size_t i = 0; i < seen.packets.size(); ++i) {
+      const unsigned char *record = nullptr;
+      int recordLength = 0;
+      ASSERT_TRUE(SplitPacket(seen.packets[i].data(), seen.packets[i].size(), &record,
+                              &recordLength));
+      const CommandRecordEntry *entry = FindCommandRecord(record, recordLength);
+      ASSERT_NE(entry, nullptr);
+      EXPECT_EQ(entry->name, seen.received[i]) << "packet " << i;
+    }
+    const size_t windowCount = byWindow.packets.size();
+    ASSERT_GE(windowCount, 6u) << "six questions at least";
+    const std::vector<std::string> korvexRecords(seen.received.begin() + windowCount,
+                                                 seen.received.end());
+    ASSERT_EQ(korvexRecords, byWindow.received);
+    for (size_t i = 0; i < windowCount; ++i) {
+      EXPECT_TRUE(seen.packets[windowCount + i] == byWindow.packets[i])
+          << "packet " << i << " (" << byWindow.received[i] << ") differs";
+    }
+
+    // The text too: the pane's lines, as korvex.exe ends each one.
+    const int n = WideCharToMultiByte(CP_UTF8, 0, pane.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string paneUtf8(static_cast<size_t>(n - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, pane.c_str(), -1, &paneUtf8[0], n, nullptr, nullptr);
+    EXPECT_EQ(run.out, paneUtf8 + "\r\n");
+  }
+}
+
+}  // namespace
