@@ -1,0 +1,17 @@
+# korvex end to end on Linux: the host tree's sanitized korvex on a fake sysfs tree under the
+# build tree, with stand-in printers on ptys (korvex_pty_printer); included by
+# tools/printer-sim/CMakeLists.txt, where the stand-in is defined.
+if(NOT KORVEX_WINDOWS AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  set(cliTestSources ${CMAKE_SOURCE_DIR}/tests/cli/korvex_cli_test.cpp
+                     ${CMAKE_SOURCE_DIR}/tests/cli/cli_test_support.cpp)
+  add_executable(korvex_cli_tests ${cliTestSources})
+  target_include_directories(korvex_cli_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  # The command line's objects give the test the program's salt for the device code.
+  target_link_libraries(korvex_cli_tests PRIVATE korvex_cli korvex_pty_printer GTest::gtest_main)
+  target_compile_definitions(korvex_cli_tests PRIVATE KORVEX_EXE="$<TARGET_FILE:korvex>"
+                             KORVEX_CLI_SCRATCH="${CMAKE_BINARY_DIR}/tests/cli")
+  add_dependencies(korvex_cli_tests korvex)
+  gtest_add_tests(TARGET korvex_cli_tests SOURCES ${CMAKE_SOURCE_DIR}/tests/cli/korvex_cli_test.cpp
+                  TEST_LIST cliTests)
+  set_tests_properties(${cliTests} PROPERTIES TIMEOUT 120)
+endif()

@@ -1,0 +1,87 @@
+// A simulated printer on a pty that answers as a printer of the Linux usblp driver is read: one
+// reply block per read, a block longer than usblp's 1024-byte read buffer in pieces of 1024 and
+// a rest. For korvex's end-to-end tests and benchmarks; its answers are printer_logic.h's.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "printer_logic.h"
+
+struct PtyPrinterOptions {
+  PrinterIdentity identity;
+  // Of the faults, silent and disconnectAfter are what a pty can play: a printer that answers
+  // nothing, and one that goes away (its pty closed, its link removed) once it has taken that
+  // many firmware bytes.
+  PrinterFaults faults;
+  // False: firmware bytes are counted and dropped, so that a benchmark measures the sender.
+  bool keepFirmware = true;
+};
+
+class PtyPrinter {
+ public:
+  explicit PtyPrinter(const PtyPrinterOptions &options);
+  ~PtyPrinter();
+  PtyPrinter(const PtyPrinter &) = delete;
+  PtyPrinter &operator=(const PtyPrinter &) = delete;
+
+  // Opens a new pty with its slave in raw mode, makes link a symbolic link to the slave and
+  // answers on a thread of its own. False with *error set when any step fails (nothing is left).
+  bool Start(const std::string &link, std::string *error);
+  // Stops answering, closes the pty and removes the link; waits for the thread. Safe to repeat.
+  void Stop();
+  // Until everything written to the pty so far has been taken (a program that has ended may
+  // have left its last writes in the pty's buffers); false after timeoutMs.
+  bool Settle(int timeoutMs = 5000) const;
+
+  // What it has received, while it runs too: every command packet as its raw bytes, in order,
+  // and the firmware bytes (kept only with keepFirmware; counted always).
+  std::vector<Transfer> Packets() const;
+  Transfer Firmware() const;
+  uint64_t FirmwareBytes() const { return firmwareBytes_.load(); }
+  // When the first and the last firmware byte came (the clock's epoch before any did), for
+  // throughput measured at the printer.
+  std::chrono::steady_clock::time_point FirstFirmwareByte() const;
+  std::chrono::steady_clock::time_point LastFirmwareByte() const;
+  // Forgets the firmware received so far: bytes, count and times.
+  void ClearFirmware();
+  // The sizes of the pieces of reply it has written, each one read before the next was written.
+  std::vector<size_t> PiecesDelivered() const;
+  // Whether the disconnectAfter fault has struck: the pty is closed and the link removed.
+  bool Gone() const { return gone_.load(); }
+  const std::string &SlaveName() const { return slaveName_; }
+
+ private:
+  void Serve();
+  void Take(const unsigned char *bytes, size_t length);
+  void KeepFirmware(const unsigned char *bytes, size_t length);
+  bool Deliver(const Transfer &block);
+  bool AwaitRead();
+  void GoAway();
+  void CloseAll();
+
+  PtyPrinterOptions options_;
+  PrinterState state_;
+  std::string link_;
+  std::string slaveName_;
+  int master_ = -1;
+  int slave_ = -1;
+  std::thread thread_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> gone_{false};
+  std::atomic<bool> idle_{false};  // waiting for bytes, with everything read so far taken
+  std::atomic<uint64_t> firmwareBytes_{0};
+
+  mutable std::mutex fdMutex_;  // the descriptors, closed on the thread when the printer goes
+  mutable std::mutex mutex_;    // guards what the accessors read
+  std::vector<Transfer> packets_;
+  Transfer firmware_;
+  std::vector<size_t> pieces_;
+  std::chrono::steady_clock::time_point firstFirmware_{};
+  std::chrono::steady_clock::time_point lastFirmware_{};
+};

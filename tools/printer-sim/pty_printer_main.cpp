@@ -1,0 +1,97 @@
+// korvex-pty-printer: one simulated printer on a pty, linked from a fake /dev/usb/lpN, answering
+// as usblp delivers replies (pty_printer.h); for trying korvex by hand and for benchmarks.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "pty_printer.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: korvex-pty-printer --link PATH [--family 1|2] [--silent] [--gone-after BYTES]\n"
+    "                          [--version-text-bytes N] [--firmware FILE | --drain]\n"
+    "  Plays a printer on a new pty and makes PATH (e.g. FAKE_DEV/usb/lp0, with\n"
+    "  KORVEX_DEV=FAKE_DEV) a symbolic link to it. --family 1 answers in the older layouts (a\n"
+    "  sysfs product id of a family-1 model goes with it). --silent answers nothing;\n"
+    "  --gone-after goes away after that many firmware bytes; --version-text-bytes makes the\n"
+    "  version text that long. Firmware is written to FILE at the end, or with --drain only\n"
+    "  counted. Ends on SIGINT or SIGTERM, removes PATH and says what it received.\n";
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  PtyPrinterOptions options;
+  std::string link, firmwareFile;
+  size_t versionBytes = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (argument == "--link" && hasValue) {
+      link = argv[++i];
+    } else if (argument == "--family" && hasValue) {
+      options.identity.family = std::atoi(argv[++i]);
+    } else if (argument == "--silent") {
+      options.faults.silent = true;
+    } else if (argument == "--gone-after" && hasValue) {
+      options.faults.disconnectAfter = std::atoll(argv[++i]);
+    } else if (argument == "--version-text-bytes" && hasValue) {
+      versionBytes = std::strtoul(argv[++i], nullptr, 10);
+    } else if (argument == "--firmware" && hasValue) {
+      firmwareFile = argv[++i];
+    } else if (argument == "--drain") {
+      options.keepFirmware = false;
+    } else {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  if (link.empty() || (options.identity.family != 1 && options.identity.family != 2)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (versionBytes > 0) {
+    // A first line that family 2 skips, long enough to reach past the first pieces.
+    std::string &text = options.identity.versionText;
+    const std::string tail = text;
+    text = "build " +
+           std::string(versionBytes > tail.size() + 7 ? versionBytes - tail.size() - 7 : 0, 'x') +
+           "\n" + tail;
+  }
+  if (firmwareFile.empty()) options.keepFirmware = false;
+
+  // The signals are taken by sigwait below, not by a handler on the printer's thread.
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+
+  PtyPrinter printer(options);
+  std::string error;
+  if (!printer.Start(link, &error)) {
+    std::fprintf(stderr, "korvex-pty-printer: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("korvex-pty-printer: family-%d %sprinter on %s, linked from %s\n",
+              options.identity.family, options.faults.silent ? "silent " : "",
+              printer.SlaveName().c_str(), link.c_str());
+  std::fflush(stdout);
+  int signal = 0;
+  sigwait(&stops, &signal);
+  printer.Stop();
+
+  if (!firmwareFile.empty()) {
+    const Transfer firmware = printer.Firmware();
+    std::ofstream(firmwareFile, std::ios::binary)
+        .write(reinterpret_cast<const char *>(firmware.data()),
+               static_cast<std::streamsize>(firmware.size()));
+  }
+  std::printf("korvex-pty-printer: %zu command packets, %llu firmware bytes%s\n",
+              printer.Packets().size(), static_cast<unsigned long long>(printer.FirmwareBytes()),
+              printer.Gone() ? ", then it went away" : "");
+  return 0;
+}
