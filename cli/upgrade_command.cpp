@@ -24,6 +24,8 @@ namespace {
 struct Buffers {
   std::unique_ptr<unsigned char[]> file{new (std::nothrow) unsigned char[kFileBufferSize]};
   std::unique_ptr<unsigned char[]> inflate{new (std::nothrow) unsigned char[kInflateBufferSize]};
+  // The next block is inflated while this one is written from here.
+  std::unique_ptr<unsigned char[]> transfer{new (std::nothrow) unsigned char[kInflateBufferSize]};
   std::unique_ptr<unsigned char[]> part;
 };
 
@@ -47,7 +49,8 @@ int UpgradeSelectedPrinter(const std::string &path, Buffers *buffers, bool summa
   }
   UpgradeRun run = {};
   FirmwareOutcome outcome =
-      CheckAndSendFirmware(file.Source(), buffers->file.get(), buffers->inflate.get(), &run);
+      CheckAndSendFirmware(file.Source(), buffers->file.get(), buffers->inflate.get(), &run,
+                           buffers->transfer.get());
   file.Close();
   wchar_t message[kPaneUnits] = {};
   if (run.walk.kind == FirmwareKind::MultiPart) {

@@ -45,7 +45,8 @@ class PrinterTransport {
                     uint32_t *count) = 0;
 
   // From another thread (or a signal handler on Linux): ends the Write or Read in progress,
-  // which then fails, and makes every later one fail at once.
+  // which then fails, and makes every later one fail at once. A write in WritesOnly mode may
+  // run on until the driver ends it; the next one fails.
   virtual void Cancel() = 0;
 
   // Releases the connection; the destructor does it too.

@@ -2,6 +2,7 @@
 #include "firmware/upgrade.h"
 
 #include <chrono>
+#include <cstring>
 #include <cwchar>
 #include <thread>
 
@@ -57,10 +58,47 @@ bool EndFileCheck(const FirmwareSource &file) {
   return file.Seek(file.context, 0);
 }
 
+// One block's transfer on a thread of its own, from a copy of the block, while the walk reads and
+// inflates the next. Transfers still follow each other: the next starts once this one has ended,
+// so the printer gets the bytes, and the sink the progress, in the same order as without.
+class OverlappedTransfer {
+ public:
+  explicit OverlappedTransfer(unsigned char *buffer) : buffer_(buffer) {}
+  ~OverlappedTransfer() { Finish(); }
+  bool Enabled() const { return buffer_ != nullptr; }
+
+  // Starts the chunk's transfer once the one before it has ended; false when that one failed.
+  bool Start(const FirmwareChunk *chunk, UpgradeRun *run) {
+    if (!Finish()) return false;
+    std::memcpy(buffer_, chunk->data, chunk->length);
+    const uint32_t length = chunk->length, total = run->total, base = run->sent;
+    run->sent += length;
+    thread_ = std::thread([this, length, total, base, run] {
+      if (SendFirmwareData(buffer_, length, total, base, 1) < 0) {
+        failed_ = true;
+        run->sent -= length;
+      }
+    });
+    return true;
+  }
+
+  // Waits for the transfer under way; false when it, or one before it, failed.
+  bool Finish() {
+    if (thread_.joinable()) thread_.join();
+    return !failed_;
+  }
+
+ private:
+  unsigned char *buffer_;
+  std::thread thread_;
+  bool failed_ = false;
+};
+
 // What the hooks of both walks share: the run, and the file as the check counts it.
 struct RunState {
   UpgradeRun *run;
   CountedFile counted;
+  OverlappedTransfer *overlapped;  // single-image and raw: when the front end gave a buffer
 };
 
 bool CheckChunk(void *context, const FirmwareChunk *) {
@@ -79,6 +117,7 @@ bool StartTransfer(void *context, FirmwareKind kind, uint32_t total) {
 }
 
 // ---- Single-image packages and raw images --------------------------------------------------------
+
 
 int CheckPackageProductCode(void *, const unsigned char *productCode) {
   return CheckProductCode(productCode);
@@ -102,7 +141,9 @@ bool AcceptFile(void *context, FirmwareKind kind, uint32_t) {
 }
 
 bool SendChunk(void *context, const FirmwareChunk *chunk) {
-  UpgradeRun *run = static_cast<RunState *>(context)->run;
+  auto *state = static_cast<RunState *>(context);
+  UpgradeRun *run = state->run;
+  if (state->overlapped->Enabled()) return state->overlapped->Start(chunk, run);
   const int sent = SendFirmwareData(chunk->data, chunk->length, run->total, run->sent, 1);
   if (sent < 0) return false;
   run->sent += static_cast<uint32_t>(sent);
@@ -181,8 +222,10 @@ const wchar_t *CategoryNote(int category) {
 }
 
 FirmwareOutcome CheckAndSendFirmware(const FirmwareSource &file, unsigned char *fileBuffer,
-                                     unsigned char *inflateBuffer, UpgradeRun *run) {
-  RunState firmware = {run, {file, 0, 0}};
+                                     unsigned char *inflateBuffer, UpgradeRun *run,
+                                     unsigned char *transferBuffer) {
+  OverlappedTransfer overlapped(transferBuffer);
+  RunState firmware = {run, {file, 0, 0}, &overlapped};
   // No part buffer: the walk then stops a multi-part package right after recognising it.
   const FirmwareBuffers buffers = {fileBuffer, inflateBuffer, nullptr};
   const FirmwareSource counted = CountingSource(&firmware.counted);
@@ -195,13 +238,16 @@ FirmwareOutcome CheckAndSendFirmware(const FirmwareSource &file, unsigned char *
                                          nullptr};
     outcome = EndFileCheck(file) ? WalkFirmwareFile(&file, &buffers, &sendHooks, &run->walk)
                                  : FirmwareOutcome::LoopSeekFailed;
+    // A failed transfer came before anything the walk met after it.
+    if (!overlapped.Finish()) outcome = FirmwareOutcome::TransferFailed;
   }
   return outcome;
 }
 
 FirmwareOutcome CheckAndSendParts(const FirmwareSource &file, unsigned char *partBuffer,
                                   UpgradeRun *run) {
-  PartsRun parts = {{run, {}}, file, false};
+  OverlappedTransfer none(nullptr);
+  PartsRun parts = {{run, {}, &none}, file, false};
   const FirmwareSource guarded = {&parts, ReadMultiPart, SeekMultiPart, SizeOfMultiPart};
   parts.state.counted = {guarded, 0, 0};
   const FirmwareSource counted = CountingSource(&parts.state.counted);

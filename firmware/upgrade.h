@@ -29,8 +29,12 @@ struct UpgradeRun {
 // the first block's probe, the model's note, the whole-file check, then the transfer. A
 // multi-part package is not run here: the outcome is then OpenFailed with walk.kind MultiPart,
 // and the caller hands the file to CheckAndSendParts. Accepted when everything was sent.
+// With a transfer buffer (kInflateBufferSize more), each block is written from it on a thread of
+// its own while the next one is read and inflated; without one, each block is written before the
+// next is read, and at most one inflated block is in memory.
 FirmwareOutcome CheckAndSendFirmware(const FirmwareSource &file, unsigned char *fileBuffer,
-                                     unsigned char *inflateBuffer, UpgradeRun *run);
+                                     unsigned char *inflateBuffer, UpgradeRun *run,
+                                     unsigned char *transferBuffer = nullptr);
 
 // A multi-part package from file, with one part buffer (kPartBufferSize): the device id,
 // product code and firmware version checks, every part checked, then the parts sent with their

@@ -141,7 +141,12 @@ class UsblpTransport : public PrinterTransport {
   bool Open(TransportMode mode) override {
     mode_ = mode;
     if (node_.empty() || pipe2(cancel_, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    device_ = open(node_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    // Request/reply traffic waits with time-outs, so it polls a non-blocking device. Writes
+    // alone block until the driver has carried them out, as usblp's blocking writes wait for
+    // their USB transfers: no time-out, and the device is never closed under a transfer (which
+    // would cancel it).
+    const int blocking = mode == TransportMode::RequestReply ? O_NONBLOCK : 0;
+    device_ = open(node_.c_str(), O_RDWR | blocking | O_CLOEXEC | O_NOCTTY);
     return device_ >= 0;
   }
 
@@ -150,6 +155,7 @@ class UsblpTransport : public PrinterTransport {
     *written = 0;
     const Deadline deadline(mode_ == TransportMode::RequestReply ? static_cast<int>(timeoutMs) : -1);
     while (*written < length) {
+      if (cancelled_) return false;
       const ssize_t n = write(device_, bytes + *written, length - *written);
       if (n > 0) {
         *written += static_cast<uint32_t>(n);
@@ -160,8 +166,8 @@ class UsblpTransport : public PrinterTransport {
       if (!Wait(POLLOUT, deadline)) return false;
     }
     // usblp takes a non-blocking write as soon as its transfer is under way; the write is done
-    // when the driver can take the next one.
-    return Wait(POLLOUT, deadline);
+    // when the driver can take the next one, and a reply must not be awaited before that.
+    return mode_ == TransportMode::WritesOnly || Wait(POLLOUT, deadline);
   }
 
   bool Read(unsigned char *buffer, uint32_t capacity, uint32_t timeoutMs,

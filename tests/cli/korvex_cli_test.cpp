@@ -260,7 +260,11 @@ TEST(KorvexOnLinux, DamagedPackageSendsNothingAndAPrinterGoneMidwayEndsWith5) {
   const PrinterIdentity orbis = Orbis300();
   PtyPrinter &intact = machine.Attach(0, Options(orbis));
   PtyPrinterOptions leaving = Options(orbis);
-  leaving.faults.disconnectAfter = 65536;
+  // Gone early in the last of the package's 64 KiB blocks, once the walk has nothing left to
+  // read, and long enough before its end for the writes after it to fail (a pty buffers a few
+  // KiB that a printer would refuse).
+  constexpr size_t kGoneAfter = (1 << 20) - 65536 + 4096;
+  leaving.faults.disconnectAfter = kGoneAfter;
   PtyPrinter &gone = machine.Attach(1, leaving);
 
   // The last block's checksum is wrong: the whole file is checked before the first byte goes.
@@ -274,16 +278,18 @@ TEST(KorvexOnLinux, DamagedPackageSendsNothingAndAPrinterGoneMidwayEndsWith5) {
       << refused.err;
   EXPECT_EQ(intact.FirmwareBytes(), 0u);
 
-  // Unplugged after 64 KiB of a 1 MiB image: the writes fail, and the code says that part of
-  // the firmware is in the printer.
-  const Bytes raw = FirmwareLike(1 << 20, 0x1B, 23);
-  const KorvexRun broken =
-      machine.Korvex({"upgrade", machine.WriteFile("raw.bin", raw), "--printer", "lp1"});
+  // Unplugged during the last block of a 1 MiB image: its writes fail, and the code says that
+  // part of the firmware is in the printer, not that it was all sent.
+  const Bytes large = FirmwareLike(1 << 20, 0x1B, 23);
+  const KorvexRun broken = machine.Korvex(
+      {"upgrade", machine.WriteFile("large.kfw", SingleImagePackage(orbis.productCode, large)),
+       "--printer", "lp1"});
   EXPECT_EQ(broken.exitCode, 5) << Show(broken);
   EXPECT_NE(broken.err.find("Sending the firmware to the printer failed."), std::string::npos)
       << broken.err;
   ASSERT_TRUE(gone.Gone());
-  EXPECT_TRUE(gone.Firmware() == Transfer(raw.begin(), raw.begin() + 65536));
+  EXPECT_TRUE(gone.Firmware() == Transfer(large.begin(), large.begin() + kGoneAfter))
+      << gone.FirmwareBytes() << " bytes received";
 }
 
 TEST(KorvexOnLinux, SilentPrinterFailsAfterTheReadTimeOut) {
