@@ -23,6 +23,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kReadAwaited = std::chrono::seconds(7);
 constexpr auto kServePollMilliseconds = 100;
 
+}  // namespace
+
 bool WriteAll(int fd, const unsigned char *bytes, size_t length) {
   while (length > 0) {
     const ssize_t n = write(fd, bytes, length);
@@ -34,10 +36,8 @@ bool WriteAll(int fd, const unsigned char *bytes, size_t length) {
   return true;
 }
 
-// Where the first whole command packet held in bytes ends, 0 while it is incomplete, or the
-// whole length for bytes that cannot begin a packet (firmware). The packet's own prefix begins
-// with the universal exit, so its end is searched after the prefix. (As korvex-usblp-standin
-// splits its stream; that program stays as the Wine bridge tests know it.)
+// The packet's own prefix begins with the universal exit, so its end is searched after the
+// prefix.
 size_t PacketEnd(const std::vector<unsigned char> &bytes) {
   const size_t compared = std::min(bytes.size(), static_cast<size_t>(kPacketPrefixBytes));
   if (std::memcmp(bytes.data(), kPacketPrefix, compared) != 0) return bytes.size();
@@ -48,8 +48,6 @@ size_t PacketEnd(const std::vector<unsigned char> &bytes) {
   }
   return bytes.size() > static_cast<size_t>(kMaxPacketBytes) ? bytes.size() : 0;
 }
-
-}  // namespace
 
 PtyPrinter::PtyPrinter(const PtyPrinterOptions &options)
     : options_(options), state_(NewPrinterState(options.identity, options.faults)) {}

@@ -23,6 +23,7 @@
 
 #include "device/packets.h"
 #include "printer_logic.h"
+#include "pty_printer.h"
 
 namespace {
 
@@ -34,31 +35,6 @@ const char kUsage[] =
 
 volatile sig_atomic_t stopping = 0;
 void OnStopSignal(int) { stopping = 1; }
-
-bool WriteAll(int fd, const unsigned char *bytes, size_t length) {
-  while (length > 0) {
-    const ssize_t n = write(fd, bytes, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Where the first whole command packet held in bytes ends, 0 while it is incomplete, or the
-// whole length for bytes that cannot begin a packet (taken as one transfer of something else).
-// The packet's own prefix begins with the universal exit, so its end is searched after that.
-size_t PacketEnd(const std::vector<unsigned char> &bytes) {
-  const size_t compared = std::min(bytes.size(), static_cast<size_t>(kPacketPrefixBytes));
-  if (std::memcmp(bytes.data(), kPacketPrefix, compared) != 0) return bytes.size();
-  for (size_t at = kPacketPrefixBytes; at + kUniversalExitBytes <= bytes.size(); ++at) {
-    if (std::memcmp(bytes.data() + at, kUniversalExit, kUniversalExitBytes) == 0) {
-      return at + kUniversalExitBytes;
-    }
-  }
-  return bytes.size() > static_cast<size_t>(kMaxPacketBytes) ? bytes.size() : 0;
-}
 
 void Answer(PrinterState &state, int master, const unsigned char *bytes, size_t length) {
   std::vector<Transfer> replies;
