@@ -41,9 +41,20 @@ void ConsoleSink::Begin(const std::string &prefix) {
   active_ = false;
 }
 
+// Every line of it begins with the prefix, so that the lines of several printers stay apart.
 void ConsoleSink::Say(const std::string &utf8) {
   EndProgress();
-  Err(prefix_ + utf8 + "\n");
+  std::string text = prefix_;
+  for (const char c : utf8) {
+    text.push_back(c);
+    if (c == '\n') text += prefix_;
+  }
+  Err(text + "\n");
+}
+
+void ConsoleSink::FinishProgress() {
+  if (active_) ShowProgress(total_);
+  EndProgress();
 }
 
 void ConsoleSink::ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail,
@@ -70,10 +81,7 @@ void ConsoleSink::FileCheckBegins(uint64_t size) {
 
 void ConsoleSink::FileCheckProgress(uint64_t read, uint64_t) { ShowProgress(read); }
 
-void ConsoleSink::FileCheckEnds() {
-  if (active_) ShowProgress(total_);
-  EndProgress();
-}
+void ConsoleSink::FileCheckEnds() { FinishProgress(); }
 
 void ConsoleSink::TransferBegins(FirmwareKind kind, uint32_t total) {
   StartProgress(Plain(UiText(kTransferWordText)), total, kind == FirmwareKind::MultiPart);

@@ -18,6 +18,8 @@ class ConsoleSink : public OperationSink {
   const std::string &LastFailure() const { return lastFailure_; }
   // A line of the operation on standard error.
   void Say(const std::string &utf8);
+  // The transfer has ended well: its progress shows all of it, and the line is ended.
+  void FinishProgress();
 
   void ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail,
                      const wchar_t *boxDetail) override;

@@ -74,6 +74,7 @@ int UpgradeSelectedPrinter(const std::string &path, Buffers *buffers, bool summa
     }
     return sink.FirmwareReachedPrinter() ? kExitSendIncomplete : kExitNothingSent;
   }
+  sink.FinishProgress();
   std::string result;
   if (run.walk.kind != FirmwareKind::MultiPart) {
     wchar_t line[kPaneUnits];
