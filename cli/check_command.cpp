@@ -109,7 +109,8 @@ int RunCheck(const std::string &path, bool json) {
     const std::string deviceId =
         Text(descriptor + kDescriptorTargetDeviceId, kTargetDeviceIdLength);
     out["product_code"] = Text(descriptor + kDescriptorProductCode, kProductCodeLength);
-    out["required_version"] = anyVersion ? nlohmann::json(nullptr) : nlohmann::json(version);
+    out["required_version"] = version;
+    out["any_version"] = anyVersion;
     out["target_device_id"] = deviceId;
     out["part_count"] = DescriptorPartCount(descriptor);
     out["parts"] = nlohmann::json::array();

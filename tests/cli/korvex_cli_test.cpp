@@ -354,3 +354,36 @@ TEST(KorvexOnLinux, MaintenanceCommandReachesThePrinterAndCommand1WaitsForConfir
 }
 
 }  // namespace
+
+// korvex check reads the file as the upgrade does, with no printer: what a multi-part package
+// holds (its descriptor and parts) and, for a package cut short, the refusal and code 4.
+TEST(KorvexOnLinux, CheckTellsWhatAFileHoldsAndRefusesADamagedOne) {
+  FakeMachine machine("check");
+  Bytes part = FirmwareLike(5000, 0x1B, 31);
+  part[1] = '%';
+  unsigned char descriptor[kDescriptorLength];
+  MakeDescriptor(descriptor, Text("KV30100A01"), Text("3.01.22"), Text("4B56015C"), '1');
+  Bytes multi;
+  AppendMultiPartHeader(multi, descriptor);
+  AppendPart(multi, Text("KV30100A01"), 7, part.data(), part.size());
+  const KorvexRun json = machine.Korvex({"check", machine.WriteFile("multi.kmp", multi), "--json"});
+  ASSERT_EQ(json.exitCode, 0) << Show(json);
+  const nlohmann::json checked = nlohmann::json::parse(json.out);
+  EXPECT_EQ(checked.at("kind"), "multi-part package");
+  EXPECT_EQ(checked.at("product_code"), "KV30100A01");
+  EXPECT_EQ(checked.at("required_version"), "3.01.22");
+  EXPECT_EQ(checked.at("any_version"), false);
+  EXPECT_EQ(checked.at("target_device_id"), "4B56015C");
+  EXPECT_EQ(checked.at("parts"), nlohmann::json::parse(R"([{"length": 5000, "delay_seconds": 7}])"));
+  EXPECT_EQ(checked.at("verdict"), "The firmware file is valid.");
+
+  const Bytes image = FirmwareLike(200000, 0x1B, 37);
+  Bytes cut = SingleImagePackage("KV30100A01", image);
+  cut.resize(cut.size() - 100);
+  const KorvexRun refused = machine.Korvex({"check", machine.WriteFile("cut.kfw", cut)});
+  EXPECT_EQ(refused.exitCode, 4) << Show(refused);
+  EXPECT_NE(refused.out.find("kind: single-image package\n"), std::string::npos) << refused.out;
+  EXPECT_NE(refused.out.find("verdict: The firmware file ends inside a block.\n"),
+            std::string::npos)
+      << refused.out;
+}
