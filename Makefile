@@ -6,20 +6,21 @@
 # win64 tree runs them, and the 32-bit program gets only the checks that need no Wine.
 SHELL := /bin/bash
 
-.PHONY: all bootstrap configure build korvex test run bench bench-upgrade bench-cli clean
+.PHONY: all bootstrap configure build korvex dist reproducible-check test run bench bench-upgrade \
+        bench-cli clean
 
 all: build
 
 bootstrap:
 	@scripts/bootstrap
 
-build/host/CMakeCache.txt:
+build/host/CMakeCache.txt: CMakePresets.json
 	cmake --preset host >/dev/null
-build/win32/CMakeCache.txt:
+build/win32/CMakeCache.txt: CMakePresets.json
 	cmake --preset win32 >/dev/null
-build/win64/CMakeCache.txt:
+build/win64/CMakeCache.txt: CMakePresets.json
 	cmake --preset win64 >/dev/null
-build/linux/CMakeCache.txt:
+build/linux/CMakeCache.txt: CMakePresets.json
 	cmake --preset linux >/dev/null
 
 configure: bootstrap build/host/CMakeCache.txt build/win32/CMakeCache.txt build/win64/CMakeCache.txt \
@@ -39,7 +40,22 @@ korvex:
 	@[ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
 	cmake --build --preset linux
 
-test: build
+# The release files in dist/: the Windows zips, the Debian package of korvex, SHA256SUMS. Only
+# what ships is built for it. Two builds of one commit give the same bytes; make
+# reproducible-check builds dist/ twice in fresh directories and compares (not part of make test:
+# it builds everything twice).
+dist: configure
+	cmake --build --preset host --target korvex-tablegen korvex-fwpack
+	cmake --build --preset win32 --target korvex_tool korvex
+	cmake --build --preset win64 --target korvex_tool korvex
+	cmake --build --preset linux
+	scripts/make-dist
+
+reproducible-check:
+	@scripts/bootstrap reproducible
+	scripts/reproducible-check
+
+test: build dist
 	@status=0; skipped=""; presets="host win64 win32"; \
 	if ! why=$$(scripts/runs-32bit-code); then \
 	  presets="host win64 win32-static"; \

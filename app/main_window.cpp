@@ -8,6 +8,8 @@
 
 #include <initializer_list>
 
+#include "korvex_version.h"
+
 #include "app/app_state.h"
 #include "app/language.h"
 #include "app/maintenance_worker.h"
@@ -23,7 +25,7 @@ static_assert(sizeof(MSGBOXPARAMSW) == 40, "the 32-bit program's About box takes
 
 namespace {
 
-constexpr wchar_t kVersion[] = L"2.91";
+constexpr wchar_t kVersion[] = L"" KORVEX_PRODUCT_VERSION_TEXT;
 constexpr int kAboutTextUnits = 132;
 
 // Language names stand in their own language and script, whatever the interface language.

@@ -12,6 +12,8 @@
 #include "cli/console.h"
 #include "cli/english_texts.h"
 #include "cli/printers.h"
+#include "korvex_exit_codes.h"
+#include "korvex_version.h"
 
 #ifdef _WIN32
 #include "os/text.h"
@@ -24,23 +26,13 @@ const char kDescription[] =
     "reads their information, upgrades their firmware from a file and sends maintenance\n"
     "commands, as the Korvex Firmware Tool does, without a window.";
 
-const char kExitCodes[] =
-    "Exit codes:\n"
-    "  0  done (upgrade: the whole firmware was sent to the printer)\n"
-    "  1  the printer did not answer, or did not take the command\n"
-    "  2  bad arguments, or a command that must be confirmed without --yes or a terminal\n"
-    "  3  no printer found, or several and none named with --printer\n"
-    "  4  refused, nothing sent: the file or the printer (damaged file, another printer's\n"
-    "     firmware, a check the printer failed, a model that is not supported)\n"
-    "  5  the upgrade failed after firmware had reached the printer: it may need attention\n"
-    "upgrade --all exits with the highest code of its printers.";
 
 int Run(int argc, char **argv) {
   PrepareConsole();
   CLI::App app{kDescription, "korvex"};
-  app.set_version_flag("--version", "korvex " KORVEX_VERSION_TEXT);
+  app.set_version_flag("--version", "korvex " KORVEX_PRODUCT_VERSION_TEXT);
   app.require_subcommand(1, 1);
-  app.footer(kExitCodes);
+  app.footer(kExitCodesText);
 
   std::string printer, file;
   bool json = false, all = false, yes = false, listCommands = false;
