@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/tables.h"
 #include "device/bounded_format.h"
+#include "device/compatibility.h"
 #include "firmware/upgrade.h"
 
 namespace {
@@ -20,10 +21,6 @@ constexpr int kDeviceCodeStep = 6;  // the progress bar's place while the device
 constexpr DWORD kDeviceCodePauseMilliseconds = 500;
 
 WindowSink windowSink;
-
-const wchar_t *OrDefault(const wchar_t *detail) {
-  return detail != nullptr && detail[0] != 0 ? detail : UiText(kDefaultDetailText);
-}
 
 // The pane becomes snapshot with note on a line of its own, and snapshot that text.
 void AddNoteToSnapshot(wchar_t *snapshot, const wchar_t *note) {
@@ -95,7 +92,7 @@ void WindowSink::ReportFailure(const wchar_t *shortText, const wchar_t *paneDeta
   wchar_t previous[kPaneUnits] = {};
   GetWindowTextW(app.infoPane, previous, kPaneUnits);
   wchar_t detail[kPaneUnits];
-  FormatBounded(detail, kPaneUnits, InternalString(kOneStringFormat), OrDefault(paneDetail));
+  FormatBounded(detail, kPaneUnits, InternalString(kOneStringFormat), FailureDetail(paneDetail));
   wchar_t line[kPaneUnits];
   FormatBounded(line, kPaneUnits, InternalString(kFailureLineFormat), previous, shortText, detail);
   SetWindowTextW(app.infoPane, line);
@@ -104,7 +101,7 @@ void WindowSink::ReportFailure(const wchar_t *shortText, const wchar_t *paneDeta
     // then its own detail where that adds something.
     wchar_t reason[kPaneUnits];
     FormatBounded(reason, kPaneUnits, InternalString(kFailureReasonFormat), shortText, detail);
-    const wchar_t *extra = OrDefault(boxDetail);
+    const wchar_t *extra = FailureDetail(boxDetail);
     wchar_t text[kPaneUnits];
     if (std::wcsstr(reason, extra) != nullptr) {
       FormatBounded(text, kPaneUnits, InternalString(kOneStringFormat), reason);

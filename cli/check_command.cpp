@@ -9,7 +9,6 @@
 #include "app/tables.h"
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "device/bounded_format.h"
 #include "firmware/firmware_file.h"
 #include "firmware/package.h"
 #include "firmware/package_reader.h"
@@ -38,11 +37,7 @@ const char *KindName(FirmwareKind kind) {
 }
 
 std::string Verdict(FirmwareOutcome outcome) {
-  if (outcome == FirmwareOutcome::Accepted) {
-    wchar_t text[kPaneUnits];
-    FormatBounded(text, kPaneUnits, InternalString(kValidFileFormat), L"");
-    return Plain(text);
-  }
+  if (outcome == FirmwareOutcome::Accepted) return OwnWords(kValidFileFormat);
   const int text = FirmwareFailureText(outcome);
   return Plain(InternalString(text >= 0 ? text : kCannotOpenString));
 }

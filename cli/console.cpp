@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/tables.h"
+#include "device/bounded_format.h"
 #include "os/text.h"
 
 #ifdef _WIN32
@@ -73,6 +75,12 @@ std::string OneLine(const wchar_t *text) {
     if (IsControl(c)) c = L' ';
   }
   return EncodeUtf8(out);
+}
+
+std::string OwnWords(int format) {
+  wchar_t text[kFormattedTextUnits];
+  FormatBounded(text, kFormattedTextUnits, InternalString(format), L"");
+  return Plain(text);
 }
 
 std::string OneLine(const std::string &utf8) {

@@ -33,6 +33,9 @@ bool IsTerminal(std::FILE *stream);
 std::string Plain(const wchar_t *text);
 // The same without touching the ends, and without line ends: every control character a space.
 std::string OneLine(const wchar_t *text);
+// A line format of the program's (a text, then a line break and its own words) without the
+// text: "The firmware file is valid." of internal string 130.
+std::string OwnWords(int format);
 // Text the system gives (a USB serial number, a path): every control byte a space.
 std::string OneLine(const std::string &utf8);
 // The UTF-8 form, as it is (JSON escapes it).

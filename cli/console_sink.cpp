@@ -6,6 +6,7 @@
 #include "app/tables.h"
 #include "cli/console.h"
 #include "device/bounded_format.h"
+#include "device/compatibility.h"
 #include "firmware/upgrade.h"
 #include "firmware/upgrade_texts.h"
 
@@ -15,18 +16,6 @@ constexpr int kBarWidth = 24;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 ConsoleSink consoleSink;
-
-const wchar_t *OrDefault(const wchar_t *detail) {
-  return detail != nullptr && detail[0] != 0 ? detail : UiText(kDefaultDetailText);
-}
-
-// A line format of the program (one string, then a line break and its own words) without the
-// string: "The firmware file is valid.", "All parts of the firmware package were sent."
-std::string OwnWords(int format) {
-  wchar_t text[kPaneUnits];
-  FormatBounded(text, kPaneUnits, InternalString(format), L"");
-  return Plain(text);
-}
 
 }  // namespace
 
@@ -62,7 +51,7 @@ void ConsoleSink::ReportFailure(const wchar_t *shortText, const wchar_t *paneDet
   // The reason as the window program's pane line gives it: the short text, then its detail.
   wchar_t text[kPaneUnits];
   FormatBounded(text, kPaneUnits, InternalString(kFailureReasonFormat), shortText,
-                OrDefault(paneDetail));
+                FailureDetail(paneDetail));
   lastFailure_ = OneLine(text);
   while (!lastFailure_.empty() && lastFailure_.back() == ' ') lastFailure_.pop_back();
   Say("error: " + Plain(text));

@@ -99,3 +99,7 @@ int ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail, const wch
   ActiveSink().ReportFailure(shortText, paneDetail, boxDetail);
   return 0;
 }
+
+const wchar_t *FailureDetail(const wchar_t *detail) {
+  return detail != nullptr && detail[0] != 0 ? detail : UiText(kDefaultDetailText);
+}

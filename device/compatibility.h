@@ -21,3 +21,5 @@ int CheckFirmwareVersion(const unsigned char *descriptor);
 // same reason in an error box owned by the main window, followed by the box detail on a line of
 // its own unless the reason holds it already. An empty detail stands for UI text 30. Returns 0.
 int ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail, const wchar_t *boxDetail);
+// The detail a failure is told with: the one given, or UI text 30 when it is empty.
+const wchar_t *FailureDetail(const wchar_t *detail);
