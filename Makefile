@@ -14,17 +14,16 @@ all: build
 bootstrap:
 	@scripts/bootstrap
 
-build/host/CMakeCache.txt: CMakePresets.json
+build/host/Makefile: CMakePresets.json | bootstrap
 	cmake --preset host >/dev/null
-build/win32/CMakeCache.txt: CMakePresets.json
+build/win32/Makefile: CMakePresets.json | bootstrap
 	cmake --preset win32 >/dev/null
-build/win64/CMakeCache.txt: CMakePresets.json
+build/win64/Makefile: CMakePresets.json | bootstrap
 	cmake --preset win64 >/dev/null
-build/linux/CMakeCache.txt: CMakePresets.json
+build/linux/Makefile: CMakePresets.json | bootstrap
 	cmake --preset linux >/dev/null
 
-configure: bootstrap build/host/CMakeCache.txt build/win32/CMakeCache.txt build/win64/CMakeCache.txt \
-           build/linux/CMakeCache.txt
+configure: bootstrap build/host/Makefile build/win32/Makefile build/win64/Makefile build/linux/Makefile
 
 # The host tree first: it builds the table generator that the Windows builds use.
 build: configure
@@ -37,7 +36,7 @@ build: configure
 # what it needs installed (no Wine, no cross compilers).
 korvex:
 	@scripts/bootstrap cli
-	@[ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
+	@[ -f build/linux/Makefile ] || cmake --preset linux >/dev/null
 	cmake --build --preset linux
 
 # The release files in dist/: the Windows zips, the Debian package of korvex, SHA256SUMS. Only
