@@ -15,6 +15,20 @@
 // takes, as the printer class driver's own writes do.
 enum class TransportMode { RequestReply, WritesOnly };
 
+// Why the last Open, Write or Read of a connection failed.
+enum class TransportFailure {
+  None,
+  Busy,         // another program has the printer open (usblp admits one open at a time)
+  NoAccess,     // no permission to open it
+  Gone,         // not there (any more): unplugged, or not a printer this backend listed
+  TimedOut,     // the time-out ran out
+  Cancelled,    // Cancel was called
+  // The system interrupted a write that the driver may already have carried out: whether its
+  // bytes reached the printer cannot be known, so it is never written again.
+  Interrupted,
+  Other,
+};
+
 // The size of the usblp driver's read buffer (USBLP_BUF_SIZE_IN): a read from /dev/usb/lpN
 // returns at most the rest of one USB transfer and at most this much, so a longer block arrives
 // in pieces of this size and a shorter rest.
@@ -33,7 +47,9 @@ class PrinterTransport {
   // Writes length bytes. In RequestReply mode the write must end within timeoutMs; when it does
   // not, it is cancelled and its end awaited before Write returns false. In WritesOnly mode
   // timeoutMs is not used: the write takes as long as the driver does. *written receives the
-  // bytes the driver took, on failure too. True only when the write itself succeeded.
+  // bytes the driver is known to have taken, on failure too. True only when the write itself
+  // succeeded. A write is never repeated after the driver may have carried it out: one that the
+  // system interrupts fails (Interrupted), so no byte reaches the printer twice.
   virtual bool Write(const unsigned char *bytes, uint32_t length, uint32_t timeoutMs,
                      uint32_t *written) = 0;
 
@@ -44,13 +60,16 @@ class PrinterTransport {
   virtual bool Read(unsigned char *buffer, uint32_t capacity, uint32_t timeoutMs,
                     uint32_t *count) = 0;
 
-  // From another thread (or a signal handler on Linux): ends the Write or Read in progress,
-  // which then fails, and makes every later one fail at once. A write in WritesOnly mode may
-  // run on until the driver ends it; the next one fails.
+  // From another thread: ends the Write or Read in progress, which then fails (Cancelled), and
+  // makes every later Open, Write and Read fail at once. Where the driver cannot end a write
+  // (Windows' synchronous writes), that write runs on until the driver ends it; the next fails.
   virtual void Cancel() = 0;
 
   // Releases the connection; the destructor does it too.
   virtual void Close() = 0;
+
+  // Why the last Open, Write or Read failed; None after one that succeeded.
+  virtual TransportFailure LastFailure() const = 0;
 };
 
 // A connection to the printer at devicePath, one that discovery listed. Not yet open.
@@ -68,6 +87,12 @@ bool EnumeratePrinterInterfaces(bool (*visit)(void *context, const wchar_t *devi
 // is switched back to the bidirectional protocol. 1 when the device cannot be opened for that,
 // else 0. Where the driver cannot be in IPP mode (usblp) there is nothing to do.
 int SwitchToBidirectionalProtocol(const wchar_t *devicePath);
+
+// Whether a printer it listed can be opened now, for the command line to explain what would go
+// wrong: None, or why not. The Linux backend opens and closes the device (usblp admits one open
+// at a time, so another program's hold shows here); the Windows backend says None without
+// trying, since its interfaces are opened shared and an operation's own open says what failed.
+TransportFailure ProbePrinter(const wchar_t *devicePath);
 
 // What the backend knows of a device path it listed, for the command line.
 struct PrinterPortInfo {

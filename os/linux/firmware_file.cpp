@@ -9,7 +9,8 @@
 
 // Linux cannot keep writers out of a file as Windows' share mode does. The file is checked whole
 // before anything is sent and then read again for the transfer, so a change in between would
-// send what was never checked: every read first makes sure the file is still the one opened.
+// send what was never checked: every read makes sure, once it has read, that the file is still
+// the one opened, so that nothing read after a change is handed on.
 struct FirmwareFileReader::State {
   int fd;
   struct stat opened;
@@ -29,7 +30,6 @@ bool Unchanged(const FirmwareFileReader::State &state) {
 bool ReadFirmware(void *context, unsigned char *out, uint32_t count, uint32_t *got) {
   const auto *state = static_cast<const FirmwareFileReader::State *>(context);
   *got = 0;
-  if (!Unchanged(*state)) return false;
   // The walk takes a short read for the end of the file, so keep reading until the request is
   // met or a read brings nothing.
   while (*got < count) {
@@ -39,7 +39,7 @@ bool ReadFirmware(void *context, unsigned char *out, uint32_t count, uint32_t *g
     if (n == 0) break;
     *got += static_cast<uint32_t>(n);
   }
-  return true;
+  return Unchanged(*state);
 }
 
 bool SeekFirmware(void *context, uint32_t offset) {

@@ -33,6 +33,23 @@ constexpr int kGuidUnits = 36;
 // A detail record far larger than any device path is not one.
 constexpr DWORD kMaxDetailBytes = 64 * 1024;
 
+TransportFailure FailureOf(DWORD error) {
+  switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+    case ERROR_PIPE_BUSY: return TransportFailure::Busy;
+    case ERROR_ACCESS_DENIED: return TransportFailure::NoAccess;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_PIPE_NOT_CONNECTED:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_GEN_FAILURE: return TransportFailure::Gone;
+    case ERROR_OPERATION_ABORTED: return TransportFailure::Cancelled;
+    default: return TransportFailure::Other;
+  }
+}
+
 class Win32PrinterTransport : public PrinterTransport {
  public:
   explicit Win32PrinterTransport(const wchar_t *devicePath) {
@@ -41,16 +58,19 @@ class Win32PrinterTransport : public PrinterTransport {
   ~Win32PrinterTransport() override { Close(); }
 
   bool Open(TransportMode mode) override {
+    failure_ = TransportFailure::None;
+    if (cancelled_) return Fail(TransportFailure::Cancelled);
     DWORD flags = FILE_ATTRIBUTE_NORMAL;
     if (mode == TransportMode::RequestReply) {
       overlapped_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-      if (!overlapped_.hEvent) return false;
+      if (!overlapped_.hEvent) return Fail(TransportFailure::Other);
       flags = FILE_FLAG_OVERLAPPED;
     }
     device_ = CreateFileW(devicePath_, GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
                           nullptr);
-    return device_ != INVALID_HANDLE_VALUE;
+    if (device_ == INVALID_HANDLE_VALUE) return Fail(FailureOf(GetLastError()));
+    return true;
   }
 
   bool Write(const unsigned char *bytes, uint32_t length, uint32_t timeoutMs,
@@ -75,20 +95,29 @@ class Win32PrinterTransport : public PrinterTransport {
     device_ = INVALID_HANDLE_VALUE;
   }
 
+  TransportFailure LastFailure() const override { return failure_; }
+
  private:
+  bool Fail(TransportFailure failure) {
+    failure_ = failure;
+    return false;
+  }
+
   // One write or read: synchronous on a handle opened for writes only, otherwise overlapped and
   // waited for at most timeoutMs.
   bool Transfer(bool writing, unsigned char *bytes, uint32_t length, uint32_t timeoutMs,
                 uint32_t *count) {
     *count = 0;
-    if (cancelled_) return false;
+    failure_ = TransportFailure::None;
+    if (cancelled_) return Fail(TransportFailure::Cancelled);
     DWORD done = 0;
     BOOL started;
     if (!overlapped_.hEvent) {
       started = writing ? WriteFile(device_, bytes, length, &done, nullptr)
                         : ReadFile(device_, bytes, length, &done, nullptr);
       *count = done;
-      return started != FALSE;
+      return started != FALSE || Fail(cancelled_ ? TransportFailure::Cancelled
+                                                  : FailureOf(GetLastError()));
     }
     started = writing ? WriteFile(device_, bytes, length, nullptr, &overlapped_)
                       : ReadFile(device_, bytes, length, nullptr, &overlapped_);
@@ -105,15 +134,17 @@ class Win32PrinterTransport : public PrinterTransport {
     // A message larger than the read is not an error here: the read took what it asked for and
     // the rest waits for the next read, as on a USB printer's byte stream.
     if (!started && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_MORE_DATA) {
-      return false;
+      return Fail(FailureOf(GetLastError()));
     }
     if (WaitForSingleObject(overlapped_.hEvent, milliseconds) != WAIT_OBJECT_0) {
       CancelIoEx(device_, &overlapped_);
       GetOverlappedResult(device_, &overlapped_, count, TRUE);
-      return false;
+      return Fail(cancelled_ ? TransportFailure::Cancelled : TransportFailure::TimedOut);
     }
     if (!GetOverlappedResult(device_, &overlapped_, count, TRUE)) {
-      return GetLastError() == ERROR_MORE_DATA;
+      const DWORD error = GetLastError();
+      return error == ERROR_MORE_DATA ||
+             Fail(cancelled_ ? TransportFailure::Cancelled : FailureOf(error));
     }
     return true;
   }
@@ -122,6 +153,7 @@ class Win32PrinterTransport : public PrinterTransport {
   HANDLE device_ = INVALID_HANDLE_VALUE;
   OVERLAPPED overlapped_ = {};
   volatile LONG cancelled_ = 0;
+  TransportFailure failure_ = TransportFailure::None;
 };
 
 }  // namespace
@@ -204,6 +236,8 @@ int SwitchToBidirectionalProtocol(const wchar_t *devicePath) {
   CloseHandle(device);
   return 0;
 }
+
+TransportFailure ProbePrinter(const wchar_t *) { return TransportFailure::None; }
 
 PrinterPortInfo DescribePrinterInterface(const wchar_t *devicePath) {
   PrinterPortInfo info;
