@@ -195,6 +195,6 @@ void WindowSink::TransferProgress(uint32_t count, uint32_t total) {
 
 // From the first byte on, an unattended run that fails has left the printer with part of its
 // firmware.
-void WindowSink::FirmwareWritten() {
+void WindowSink::FirmwareWritten(uint32_t) {
   InterlockedCompareExchange(&app.exitCode, kExitSendIncomplete, kExitNothingSent);
 }

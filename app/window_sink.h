@@ -41,7 +41,7 @@ class WindowSink : public OperationSink {
   void TransferBegins(FirmwareKind kind, uint32_t total) override;
   void PartBegins(uint32_t index, uint32_t count) override;
   void TransferProgress(uint32_t count, uint32_t total) override;
-  void FirmwareWritten() override;
+  void FirmwareWritten(uint32_t bytes) override;
 
   // The pane text that an upgrade's progress lines are written after: the pane as it stood
   // once the file was accepted, with the notes added since.

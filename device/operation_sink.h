@@ -49,8 +49,14 @@ class OperationSink {
   virtual void PartBegins(uint32_t /*index*/, uint32_t /*count*/) {}
   // count of total bytes have been written; due once per progress step of the run.
   virtual void TransferProgress(uint32_t /*count*/, uint32_t /*total*/) {}
-  // A write has put firmware bytes into the printer (each time one does).
-  virtual void FirmwareWritten() {}
+  // A write has put bytes of firmware into the printer (each time one does).
+  virtual void FirmwareWritten(uint32_t /*bytes*/) {}
+
+  // ---- Stopping --------------------------------------------------------------------------------
+  // Whether the front end wants the operation stopped. The core asks at every boundary it may
+  // stop at (before each firmware write, block, part and check step, and during a pause between
+  // parts), never within a write; the window program never asks to stop.
+  virtual bool StopRequested() { return false; }
 };
 
 // The sink of the program this core runs in.

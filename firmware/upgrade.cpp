@@ -1,6 +1,7 @@
 // The firmware upgrade's protocol: the two walks of the file, the printer's side of each step.
 #include "firmware/upgrade.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <cwchar>
@@ -12,11 +13,22 @@
 #include "device/discovery.h"
 #include "device/operation_sink.h"
 #include "firmware/package.h"
+#include "device/transport.h"
 #include "firmware/transfer.h"
 #include "firmware/upgrade_texts.h"
 #include "info/model_identification.h"
 
 namespace {
+
+// How often a pause between parts looks whether the front end wants the run stopped.
+constexpr auto kPauseSlice = std::chrono::milliseconds(100);
+
+// One run of bytes to the printer: on the held connection, or through an open of its own.
+int Send(PrinterTransport *connection, const unsigned char *data, uint32_t length, uint32_t total,
+         uint32_t base, int progressOn) {
+  return connection != nullptr ? SendFirmwareDataOn(*connection, data, length, total, base, progressOn)
+                               : SendFirmwareData(data, length, total, base, progressOn);
+}
 
 // The file as the check reads it: every byte read is counted for the check's progress.
 struct CountedFile {
@@ -63,7 +75,8 @@ bool EndFileCheck(const FirmwareSource &file) {
 // so the printer gets the bytes, and the sink the progress, in the same order as without.
 class OverlappedTransfer {
  public:
-  explicit OverlappedTransfer(unsigned char *buffer) : buffer_(buffer) {}
+  OverlappedTransfer(unsigned char *buffer, PrinterTransport *connection)
+      : buffer_(buffer), connection_(connection) {}
   ~OverlappedTransfer() { Finish(); }
   bool Enabled() const { return buffer_ != nullptr; }
 
@@ -74,7 +87,7 @@ class OverlappedTransfer {
     const uint32_t length = chunk->length, total = run->total, base = run->sent;
     run->sent += length;
     thread_ = std::thread([this, length, total, base, run] {
-      if (SendFirmwareData(buffer_, length, total, base, 1) < 0) {
+      if (Send(connection_, buffer_, length, total, base, 1) < 0) {
         failed_ = true;
         run->sent -= length;
       }
@@ -90,6 +103,7 @@ class OverlappedTransfer {
 
  private:
   unsigned char *buffer_;
+  PrinterTransport *connection_;
   std::thread thread_;
   bool failed_ = false;
 };
@@ -99,21 +113,48 @@ struct RunState {
   UpgradeRun *run;
   CountedFile counted;
   OverlappedTransfer *overlapped;  // single-image and raw: when the front end gave a buffer
+  PrinterTransport *connection;    // held for the whole transfer, when the front end gave one
+  FirmwareOutcome stopped;         // why a hook stopped the run, when it was not the file
 };
 
-bool CheckChunk(void *context, const FirmwareChunk *) {
-  const CountedFile &counted = static_cast<RunState *>(context)->counted;
-  ActiveSink().FileCheckProgress(counted.read, counted.size);
+// A stop the front end asked for ends the walk at the hook that sees it.
+bool Stopping(RunState *state) {
+  if (!ActiveSink().StopRequested()) return false;
+  state->stopped = FirmwareOutcome::Interrupted;
   return true;
 }
 
-// The whole file has passed: the transfer starts, of total bytes or parts.
+bool CheckChunk(void *context, const FirmwareChunk *) {
+  auto *state = static_cast<RunState *>(context);
+  if (Stopping(state)) return false;
+  ActiveSink().FileCheckProgress(state->counted.read, state->counted.size);
+  return true;
+}
+
+// The whole file has passed: the transfer starts, of total bytes or parts, on the connection
+// held from its first byte to its last where the front end gave one.
 bool StartTransfer(void *context, FirmwareKind kind, uint32_t total) {
-  UpgradeRun *run = static_cast<RunState *>(context)->run;
+  auto *state = static_cast<RunState *>(context);
+  UpgradeRun *run = state->run;
+  if (Stopping(state)) return false;
+  if (state->connection != nullptr && !state->connection->Open(TransportMode::WritesOnly)) {
+    state->stopped = FirmwareOutcome::ConnectionFailed;
+    return false;
+  }
   run->total = total;
   run->sent = 0;
   ActiveSink().TransferBegins(kind, total);
   return true;
+}
+
+// The walk's outcome, or why a hook stopped it: a stop the front end asked for, or a printer
+// that could not be opened, ends the walk as if the file had ended.
+FirmwareOutcome Settle(const RunState &state, FirmwareOutcome outcome) {
+  if (state.stopped != FirmwareOutcome::Accepted) return state.stopped;
+  if (outcome != FirmwareOutcome::Accepted && ActiveSink().StopRequested()) {
+    return FirmwareOutcome::Interrupted;
+  }
+  return outcome;
 }
 
 // ---- Single-image packages and raw images --------------------------------------------------------
@@ -127,6 +168,7 @@ int CheckPackageProductCode(void *, const unsigned char *productCode) {
 // and go on to check the rest of the file. A raw image has nothing more to check.
 bool AcceptFile(void *context, FirmwareKind kind, uint32_t) {
   auto *firmware = static_cast<RunState *>(context);
+  if (Stopping(firmware)) return false;
   OperationSink &sink = ActiveSink();
   sink.FileAccepted(kind);
   LookUpProtocolFamily();
@@ -144,7 +186,7 @@ bool SendChunk(void *context, const FirmwareChunk *chunk) {
   auto *state = static_cast<RunState *>(context);
   UpgradeRun *run = state->run;
   if (state->overlapped->Enabled()) return state->overlapped->Start(chunk, run);
-  const int sent = SendFirmwareData(chunk->data, chunk->length, run->total, run->sent, 1);
+  const int sent = Send(state->connection, chunk->data, chunk->length, run->total, run->sent, 1);
   if (sent < 0) return false;
   run->sent += static_cast<uint32_t>(sent);
   return true;
@@ -191,18 +233,28 @@ int CheckPackage(void *, const unsigned char *descriptor) {
 
 // The checks have passed: say so, and check every part before the first is sent.
 bool AcceptParts(void *context, FirmwareKind kind, uint32_t) {
+  auto *state = static_cast<RunState *>(context);
+  if (Stopping(state)) return false;
   ActiveSink().FileAccepted(kind);
-  BeginFileCheck(&static_cast<RunState *>(context)->counted);
+  BeginFileCheck(&state->counted);
   return true;
 }
 
 bool SendPart(void *context, const FirmwareChunk *part) {
-  UpgradeRun *run = static_cast<RunState *>(context)->run;
+  auto *state = static_cast<RunState *>(context);
+  UpgradeRun *run = state->run;
+  if (Stopping(state)) return false;
   ActiveSink().PartBegins(part->index, run->total);
-  if (SendFirmwareData(part->data, part->length, part->length, 0, 0) < 0) return false;
+  if (Send(state->connection, part->data, part->length, part->length, 0, 0) < 0) return false;
   run->sent += 1;
-  // The printer takes its time with each part; the pause follows the last part too.
-  std::this_thread::sleep_for(std::chrono::seconds(part->delaySeconds));
+  // The printer takes its time with each part; the pause follows the last part too. A stop
+  // asked for meanwhile ends it.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point end = Clock::now() + std::chrono::seconds(part->delaySeconds);
+  for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+    if (Stopping(state)) return false;
+    std::this_thread::sleep_for(std::min<Clock::duration>(end - now, kPauseSlice));
+  }
   return true;
 }
 
@@ -223,15 +275,16 @@ const wchar_t *CategoryNote(int category) {
 
 FirmwareOutcome CheckAndSendFirmware(const FirmwareSource &file, unsigned char *fileBuffer,
                                      unsigned char *inflateBuffer, UpgradeRun *run,
-                                     unsigned char *transferBuffer) {
-  OverlappedTransfer overlapped(transferBuffer);
-  RunState firmware = {run, {file, 0, 0}, &overlapped};
+                                     unsigned char *transferBuffer, PrinterTransport *connection) {
+  OverlappedTransfer overlapped(transferBuffer, connection);
+  RunState firmware = {run, {file, 0, 0}, &overlapped, connection, FirmwareOutcome::Accepted};
   // No part buffer: the walk then stops a multi-part package right after recognising it.
   const FirmwareBuffers buffers = {fileBuffer, inflateBuffer, nullptr};
   const FirmwareSource counted = CountingSource(&firmware.counted);
   const FirmwareWalkHooks checkHooks = {&firmware, CheckPackageProductCode, nullptr, AcceptFile,
                                         CheckChunk, nullptr};
-  FirmwareOutcome outcome = WalkFirmwareFile(&counted, &buffers, &checkHooks, &run->walk);
+  FirmwareOutcome outcome =
+      Settle(firmware, WalkFirmwareFile(&counted, &buffers, &checkHooks, &run->walk));
   if (run->walk.kind == FirmwareKind::MultiPart) return outcome;
   if (outcome == FirmwareOutcome::Accepted) {
     const FirmwareWalkHooks sendHooks = {&firmware, nullptr, nullptr, StartTransfer, SendChunk,
@@ -240,26 +293,29 @@ FirmwareOutcome CheckAndSendFirmware(const FirmwareSource &file, unsigned char *
                                  : FirmwareOutcome::LoopSeekFailed;
     // A failed transfer came before anything the walk met after it.
     if (!overlapped.Finish()) outcome = FirmwareOutcome::TransferFailed;
+    outcome = Settle(firmware, outcome);
   }
   return outcome;
 }
 
 FirmwareOutcome CheckAndSendParts(const FirmwareSource &file, unsigned char *partBuffer,
-                                  UpgradeRun *run) {
-  OverlappedTransfer none(nullptr);
-  PartsRun parts = {{run, {}, &none}, file, false};
+                                  UpgradeRun *run, PrinterTransport *connection) {
+  OverlappedTransfer none(nullptr, nullptr);
+  PartsRun parts = {{run, {}, &none, connection, FirmwareOutcome::Accepted}, file, false};
   const FirmwareSource guarded = {&parts, ReadMultiPart, SeekMultiPart, SizeOfMultiPart};
   parts.state.counted = {guarded, 0, 0};
   const FirmwareSource counted = CountingSource(&parts.state.counted);
   const FirmwareBuffers buffers = {partBuffer, partBuffer, partBuffer};
   const FirmwareWalkHooks checkHooks = {&parts.state, nullptr, CheckPackage, AcceptParts,
                                         CheckChunk,   nullptr};
-  FirmwareOutcome outcome = WalkFirmwareFile(&counted, &buffers, &checkHooks, &run->walk);
+  FirmwareOutcome outcome =
+      Settle(parts.state, WalkFirmwareFile(&counted, &buffers, &checkHooks, &run->walk));
   if (outcome == FirmwareOutcome::Accepted) {
     const FirmwareWalkHooks sendHooks = {&parts.state, nullptr, nullptr, StartTransfer, SendPart,
                                          nullptr};
     outcome = EndFileCheck(guarded) ? WalkFirmwareFile(&guarded, &buffers, &sendHooks, &run->walk)
                                     : FirmwareOutcome::LoopSeekFailed;
+    outcome = Settle(parts.state, outcome);
   }
   return outcome;
 }

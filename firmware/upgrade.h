@@ -9,6 +9,8 @@
 
 #include "firmware/package_reader.h"
 
+class PrinterTransport;
+
 // The upgrade note a model gets from its display name: 1 for the two-character prefix of
 // internal string 60, 2 for the three-character prefixes of 61-64 (tested last, so they win),
 // 0 for none.
@@ -32,15 +34,24 @@ struct UpgradeRun {
 // With a transfer buffer (kInflateBufferSize more), each block is written from it on a thread of
 // its own while the next one is read and inflated; without one, each block is written before the
 // next is read, and at most one inflated block is in memory.
+//
+// With a connection (not yet open), the printer is opened once, when the checks have passed and
+// before the first byte, and held to the last (ConnectionFailed when it cannot be opened then:
+// nothing was sent); the caller closes it, and may Cancel it to end a write that hangs. Without
+// one, each block is written through an open of its own. A stop the sink asks for ends the run
+// at the next boundary (Interrupted).
 FirmwareOutcome CheckAndSendFirmware(const FirmwareSource &file, unsigned char *fileBuffer,
                                      unsigned char *inflateBuffer, UpgradeRun *run,
-                                     unsigned char *transferBuffer = nullptr);
+                                     unsigned char *transferBuffer = nullptr,
+                                     PrinterTransport *connection = nullptr);
 
 // A multi-part package from file, with one part buffer (kPartBufferSize): the device id,
 // product code and firmware version checks, every part checked, then the parts sent with their
-// pauses. A file that no longer starts like a multi-part package is refused as unreadable.
+// pauses. A file that no longer starts like a multi-part package is refused as unreadable. A
+// connection serves the whole run as above, through the pauses too; without one each part is
+// sent through an open of its own.
 FirmwareOutcome CheckAndSendParts(const FirmwareSource &file, unsigned char *partBuffer,
-                                  UpgradeRun *run);
+                                  UpgradeRun *run, PrinterTransport *connection = nullptr);
 
 // The words the program ends a successful run with (kPaneUnits units): the printer restarts by
 // itself (UI text 32), with the model's note in front for a family-1 model of a category; for a
