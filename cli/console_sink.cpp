@@ -5,6 +5,7 @@
 
 #include "app/tables.h"
 #include "cli/console.h"
+#include "cli/interrupts.h"
 #include "device/bounded_format.h"
 #include "device/compatibility.h"
 #include "firmware/upgrade.h"
@@ -24,8 +25,9 @@ OperationSink &ActiveSink() { return consoleSink; }
 ConsoleSink &TheConsoleSink() { return consoleSink; }
 
 void ConsoleSink::Begin(const std::string &prefix) {
+  EndTransfer();
   prefix_ = prefix;
-  firmwareWritten_ = false;
+  bytesWritten_ = 0;
   lastFailure_.clear();
   active_ = false;
 }
@@ -73,6 +75,8 @@ void ConsoleSink::FileCheckProgress(uint64_t read, uint64_t) { ShowProgress(read
 void ConsoleSink::FileCheckEnds() { FinishProgress(); }
 
 void ConsoleSink::TransferBegins(FirmwareKind kind, uint32_t total) {
+  if (!flowing_) UpgradeInterrupts::FirmwareFlows(true);
+  flowing_ = true;
   StartProgress(Plain(UiText(kTransferWordText)), total, kind == FirmwareKind::MultiPart);
 }
 
@@ -80,7 +84,14 @@ void ConsoleSink::PartBegins(uint32_t index, uint32_t) { ShowProgress(index); }
 
 void ConsoleSink::TransferProgress(uint32_t count, uint32_t) { ShowProgress(count); }
 
-void ConsoleSink::FirmwareWritten() { firmwareWritten_ = true; }
+void ConsoleSink::FirmwareWritten(uint32_t bytes) { bytesWritten_ += bytes; }
+
+bool ConsoleSink::StopRequested() { return UpgradeInterrupts::StopRequested(); }
+
+void ConsoleSink::EndTransfer() {
+  if (flowing_) UpgradeInterrupts::FirmwareFlows(false);
+  flowing_ = false;
+}
 
 void ConsoleSink::StartProgress(const std::string &label, uint64_t total, bool parts) {
   EndProgress();

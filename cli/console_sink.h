@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "device/operation_sink.h"
@@ -12,8 +13,11 @@ class ConsoleSink : public OperationSink {
  public:
   // Lines of the next operation begin with prefix (the printer's id when several are run).
   void Begin(const std::string &prefix);
-  // Whether a write put firmware bytes into the printer since Begin.
-  bool FirmwareReachedPrinter() const { return firmwareWritten_; }
+  // Whether a write put firmware bytes into the printer since Begin, and how many.
+  bool FirmwareReachedPrinter() const { return bytesWritten_ > 0; }
+  uint64_t FirmwareBytesWritten() const { return bytesWritten_; }
+  // The transfer has ended, whichever way: firmware no longer flows.
+  void EndTransfer();
   // The last failure reported since Begin, on one line; empty when there was none.
   const std::string &LastFailure() const { return lastFailure_; }
   // A line of the operation on standard error.
@@ -31,7 +35,8 @@ class ConsoleSink : public OperationSink {
   void TransferBegins(FirmwareKind kind, uint32_t total) override;
   void PartBegins(uint32_t index, uint32_t count) override;
   void TransferProgress(uint32_t count, uint32_t total) override;
-  void FirmwareWritten() override;
+  void FirmwareWritten(uint32_t bytes) override;
+  bool StopRequested() override;
 
  private:
   void StartProgress(const std::string &label, uint64_t total, bool parts);
@@ -39,7 +44,8 @@ class ConsoleSink : public OperationSink {
   void EndProgress();
 
   std::string prefix_;
-  bool firmwareWritten_ = false;
+  uint64_t bytesWritten_ = 0;
+  bool flowing_ = false;
   std::string lastFailure_;
 
   // The progress shown now.

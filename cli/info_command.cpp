@@ -74,6 +74,7 @@ int RunInfo(const std::string &wanted, bool json) {
   int exitCode = kExitDone;
   const int chosen = ChooseAndSelectPrinter(wanted, &printers, &exitCode);
   if (chosen < 0) return exitCode;
+  if (!SelectedPrinterOpens()) return kExitFailed;
   ConsoleSink &sink = TheConsoleSink();
   sink.Begin("");
   const int refused = PrepareInformationQuery();

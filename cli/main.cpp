@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/english_texts.h"
+#include "cli/interrupts.h"
 #include "cli/printers.h"
 #include "korvex_exit_codes.h"
 #include "korvex_version.h"
@@ -28,6 +29,7 @@ const char kDescription[] =
 
 
 int Run(int argc, char **argv) {
+  TakeInterrupts();
   PrepareConsole();
   CLI::App app{kDescription, "korvex"};
   app.set_version_flag("--version", "korvex " KORVEX_PRODUCT_VERSION_TEXT);

@@ -49,6 +49,7 @@ int RunMaintenance(int command, const std::string &wanted, bool yes) {
   std::vector<FoundPrinter> printers;
   int exitCode = kExitDone;
   if (ChooseAndSelectPrinter(wanted, &printers, &exitCode) < 0) return exitCode;
+  if (!SelectedPrinterOpens()) return kExitFailed;
   ConsoleSink &sink = TheConsoleSink();
   sink.Begin("");
   const int refused = CheckMaintenanceModel();

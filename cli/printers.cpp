@@ -128,3 +128,26 @@ int ChooseAndSelectPrinter(const std::string &wanted, std::vector<FoundPrinter> 
 }
 
 void SelectFoundPrinter(const FoundPrinter &printer) { SelectPrinter(printer.index); }
+
+std::string WhyNotOpened(TransportFailure failure) {
+  switch (failure) {
+    case TransportFailure::Busy:
+      return "the printer is in use by another program (a print job, ipp-usb or another korvex); "
+             "try again once it is free";
+    case TransportFailure::NoAccess:
+      return "you may not read and write the printer's device";
+    case TransportFailure::Gone:
+      return "the printer has gone: unplugged or switched off";
+    case TransportFailure::Cancelled:
+      return "stopped";
+    default:
+      return "the printer cannot be opened";
+  }
+}
+
+bool SelectedPrinterOpens() {
+  const TransportFailure failure = ProbePrinter(currentDevicePath);
+  if (failure == TransportFailure::None) return true;
+  Err("korvex: " + WhyNotOpened(failure) + "\n");
+  return false;
+}

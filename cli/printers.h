@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "device/transport.h"
+
 struct FoundPrinter {
   int index;                // in printerList
   std::string id;           // what --printer takes: lpN on Linux, the device path on Windows
@@ -31,3 +33,9 @@ int ChooseAndSelectPrinter(const std::string &wanted, std::vector<FoundPrinter> 
                            int *exitCode);
 // Selects printers[i] for its operation (after ChooseAndSelectPrinter, or for --all).
 void SelectFoundPrinter(const FoundPrinter &printer);
+
+// Why the selected printer could not be opened, in words for the user.
+std::string WhyNotOpened(TransportFailure failure);
+// Whether the selected printer can be opened now. When it cannot, says why on standard error
+// (another program holds it: the usblp driver admits one open at a time) and gives false.
+bool SelectedPrinterOpens();

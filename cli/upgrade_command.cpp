@@ -1,5 +1,8 @@
 // korvex upgrade: the window program's checks and whole-file verification, then the transfer, on
-// one printer or, with --all, on every printer found, one after the other.
+// one printer or, with --all, on every printer found, one after the other. The printer is held
+// open from the first firmware byte to the last, pauses between parts included, so that no other
+// program can take it halfway (the usblp driver admits one open at a time).
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <vector>
@@ -8,10 +11,12 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/console_sink.h"
-#include "cli/interrupt_guard.h"
+#include "cli/interrupts.h"
 #include "cli/printers.h"
 #include "device/bounded_format.h"
 #include "device/compatibility.h"
+#include "device/discovery.h"
+#include "device/transport.h"
 #include "firmware/firmware_file.h"
 #include "firmware/package.h"
 #include "firmware/upgrade.h"
@@ -34,6 +39,46 @@ void ReportNoOpen() {
                 InternalString(kNoString));
 }
 
+// The printer's connection for one run, cancelled with the others when the run is stopped.
+class HeldConnection {
+ public:
+  HeldConnection() : connection_(NewPrinterTransport(currentDevicePath)) {
+    UpgradeInterrupts::Watch(connection_.get());
+  }
+  ~HeldConnection() {
+    UpgradeInterrupts::Forget(connection_.get());
+    connection_->Close();
+  }
+  HeldConnection(const HeldConnection &) = delete;
+  HeldConnection &operator=(const HeldConnection &) = delete;
+  PrinterTransport *get() const { return connection_.get(); }
+
+ private:
+  std::unique_ptr<PrinterTransport> connection_;
+};
+
+// A run that was stopped, or whose printer could not be opened for the transfer: what got
+// through, and the code.
+int EndOfStoppedRun(FirmwareOutcome outcome, const PrinterTransport &connection) {
+  ConsoleSink &sink = TheConsoleSink();
+  if (outcome == FirmwareOutcome::ConnectionFailed && !UpgradeInterrupts::StopRequested()) {
+    sink.Say("error: " + WhyNotOpened(connection.LastFailure()) + "; nothing was sent");
+    return kExitNothingSent;
+  }
+  const std::string by = "stopped by " + UpgradeInterrupts::StopReason();
+  if (!sink.FirmwareReachedPrinter()) {
+    sink.Say(by + " before any firmware was sent; nothing was sent");
+    return kExitNothingSent;
+  }
+  // A write that was ended may have put part of its piece into the printer as well.
+  const bool cut = connection.LastFailure() == TransportFailure::Cancelled;
+  sink.Say(by + ": " + std::to_string(sink.FirmwareBytesWritten()) +
+           " bytes of firmware had reached the printer" +
+           (cut ? ", and part of the piece being written may have" : "") +
+           ". The printer may need attention: upgrade it again.");
+  return kExitSendIncomplete;
+}
+
 // The upgrade of the selected printer from the file at path; the exit code. The words of success
 // are the run's result (standard output) unless a summary follows (then standard error).
 int UpgradeSelectedPrinter(const std::string &path, Buffers *buffers, bool summaryFollows) {
@@ -48,9 +93,10 @@ int UpgradeSelectedPrinter(const std::string &path, Buffers *buffers, bool summa
     return kExitNothingSent;
   }
   UpgradeRun run = {};
+  const HeldConnection connection;
   FirmwareOutcome outcome =
       CheckAndSendFirmware(file.Source(), buffers->file.get(), buffers->inflate.get(), &run,
-                           buffers->transfer.get());
+                           buffers->transfer.get(), connection.get());
   file.Close();
   wchar_t message[kPaneUnits] = {};
   if (run.walk.kind == FirmwareKind::MultiPart) {
@@ -61,10 +107,15 @@ int UpgradeSelectedPrinter(const std::string &path, Buffers *buffers, bool summa
       ReportNoOpen();
       return kExitNothingSent;
     }
-    outcome = CheckAndSendParts(parts.Source(), buffers->part.get(), &run);
+    outcome = CheckAndSendParts(parts.Source(), buffers->part.get(), &run, connection.get());
     ComposePartsSentMessage(message);
   } else {
     ComposeUpgradeMessage(run, message);
+  }
+  sink.EndTransfer();
+  if (outcome == FirmwareOutcome::Interrupted || outcome == FirmwareOutcome::ConnectionFailed ||
+      (outcome != FirmwareOutcome::Accepted && UpgradeInterrupts::StopRequested())) {
+    return EndOfStoppedRun(outcome, *connection.get());
   }
   if (outcome != FirmwareOutcome::Accepted) {
     // Refusals of the compatibility checks have been reported by the checks.
@@ -97,10 +148,11 @@ int RunUpgrade(const std::string &path, const std::string &wanted, bool all) {
   std::vector<FoundPrinter> printers;
   Buffers buffers;
   ConsoleSink &sink = TheConsoleSink();
-  const InterruptGuard guard;
+  const UpgradeInterrupts interrupts;
   if (!all) {
     int exitCode = kExitDone;
     if (ChooseAndSelectPrinter(wanted, &printers, &exitCode) < 0) return exitCode;
+    if (!SelectedPrinterOpens()) return kExitNothingSent;
     sink.Begin("");
     return UpgradeSelectedPrinter(path, &buffers, false);
   }
@@ -113,9 +165,17 @@ int RunUpgrade(const std::string &path, const std::string &wanted, bool all) {
   int upgraded = 0;
   std::vector<std::string> lines;
   for (const FoundPrinter &printer : printers) {
+    // A run that was stopped leaves the printers after it alone.
+    if (UpgradeInterrupts::StopRequested()) {
+      lines.push_back(OneLine(printer.id) + "  " + printer.displayName +
+                      "  not upgraded: stopped before its turn (exit 4)\n");
+      worst = std::max(worst, kExitNothingSent);
+      continue;
+    }
     SelectFoundPrinter(printer);
     sink.Begin(OneLine(printer.id) + ": ");
-    const int code = UpgradeSelectedPrinter(path, &buffers, true);
+    const int code = SelectedPrinterOpens() ? UpgradeSelectedPrinter(path, &buffers, true)
+                                            : kExitNothingSent;
     std::string line = OneLine(printer.id) + "  " + printer.displayName + "  ";
     if (code == kExitDone) {
       ++upgraded;
