@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "bytes/package_test_support.h"
+#include "firmware/package_builder.h"
 
 extern char **environ;
 
@@ -90,10 +94,25 @@ std::string FakeMachine::WriteFile(const std::string &name,
 }
 
 KorvexRun FakeMachine::Korvex(const std::vector<std::string> &arguments, int timeoutSeconds) {
+  RunningKorvex running = Start(arguments, Launch());
+  return Finish(&running, timeoutSeconds);
+}
+
+std::string FakeMachine::DevicePath(int lp) const {
+  return root_ + "/dev/usb/lp" + std::to_string(lp);
+}
+
+RunningKorvex FakeMachine::Start(const std::vector<std::string> &arguments, const Launch &launch) {
   const std::string run = std::to_string(++runs_);
-  const std::string outPath = root_ + "/out-" + run, errPath = root_ + "/err-" + run;
+  RunningKorvex running;
+  running.outPath = root_ + "/out-" + run;
+  running.errPath = root_ + "/err-" + run;
 
   std::vector<std::string> argv = {KORVEX_EXE};
+  if (launch.interruptIgnored) {
+    // As a shell starts a background job: SIGINT ignored, which exec keeps.
+    argv = {"/bin/sh", "-c", "trap '' INT; exec \"$0\" \"$@\"", KORVEX_EXE};
+  }
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<char *> argvPointers;
   for (std::string &argument : argv) argvPointers.push_back(&argument[0]);
@@ -101,6 +120,8 @@ KorvexRun FakeMachine::Korvex(const std::vector<std::string> &arguments, int tim
 
   std::vector<std::string> environment = {"KORVEX_SYSFS=" + root_ + "/sys",
                                           "KORVEX_DEV=" + root_ + "/dev"};
+  environment.insert(environment.end(), launch.environment.begin(), launch.environment.end());
+  if (launch.withStandinShim) environment.push_back("LD_PRELOAD=" KORVEX_STANDIN_SHIM);
   for (char **variable = environ; *variable != nullptr; ++variable) {
     const std::string entry = *variable;
     if (entry.rfind("KORVEX_SYSFS=", 0) != 0 && entry.rfind("KORVEX_DEV=", 0) != 0) {
@@ -114,38 +135,73 @@ KorvexRun FakeMachine::Korvex(const std::vector<std::string> &arguments, int tim
   posix_spawn_file_actions_t files;
   posix_spawn_file_actions_init(&files);
   posix_spawn_file_actions_addopen(&files, 0, (root_ + "/stdin").c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&files, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  KorvexRun result;
-  const auto started = std::chrono::steady_clock::now();
+  int pipeEnds[2] = {-1, -1};
+  if (launch.outputToPipe) {
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_adddup2(&files, pipeEnds[1], 1);
+    posix_spawn_file_actions_adddup2(&files, pipeEnds[1], 2);
+  } else {
+    posix_spawn_file_actions_addopen(&files, 1, running.outPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, running.errPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+  // The test's own signal mask and dispositions are not the program's business.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  sigdelset(&all, SIGKILL);
+  sigdelset(&all, SIGSTOP);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  running.started = std::chrono::steady_clock::now();
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0].c_str(), &files, nullptr, argvPointers.data(),
-                                  environmentPointers.data());
+  const int spawned = posix_spawn(&pid, argv[0].c_str(), &files, &attributes,
+                                  argvPointers.data(), environmentPointers.data());
   posix_spawn_file_actions_destroy(&files);
+  posix_spawnattr_destroy(&attributes);
+  if (pipeEnds[1] >= 0) close(pipeEnds[1]);
   if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
+  running.pid = pid;
+  running.output = pipeEnds[0];
+  return running;
+}
 
-  const auto deadline = started + std::chrono::seconds(timeoutSeconds);
+KorvexRun FakeMachine::Finish(RunningKorvex *running, int timeoutSeconds) {
+  KorvexRun result;
+  const auto deadline = running->started + std::chrono::seconds(timeoutSeconds);
   int status = 0;
   for (;;) {
-    const pid_t ended = waitpid(pid, &status, WNOHANG);
-    if (ended == pid) break;
+    const pid_t ended = waitpid(running->pid, &status, WNOHANG);
+    if (ended == running->pid) break;
     if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      kill(running->pid, SIGKILL);
+      waitpid(running->pid, &status, 0);
       status = -1;
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   result.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - running->started).count();
   // Its last writes may still be in the ptys' buffers.
   for (auto &printer : printers_) {
     if (!printer->Settle()) throw std::runtime_error("a stand-in printer did not take its bytes");
   }
   result.exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = ReadAll(outPath);
-  result.err = ReadAll(errPath);
+  if (running->output >= 0) {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(running->output, buffer, sizeof buffer)) > 0) result.err.append(buffer, n);
+    close(running->output);
+    running->output = -1;
+  } else {
+    result.out = ReadAll(running->outPath);
+    result.err = ReadAll(running->errPath);
+  }
   return result;
 }
 
@@ -154,6 +210,64 @@ std::vector<std::string> Lines(const std::string &text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+std::string Show(const KorvexRun &run) {
+  return "exit " + std::to_string(run.exitCode) + "\n--- stdout\n" + run.out + "--- stderr\n" +
+         run.err;
+}
+
+PrinterIdentity Kl1020() {
+  PrinterIdentity identity;
+  identity.family = 1;
+  const unsigned char model[4] = {0x4B, 0x4C, 0x10, 0x22};
+  std::memcpy(identity.modelBytes, model, sizeof model);
+  identity.firmwareVersion = "1.20.07";
+  identity.productCode = "KL10220B01";
+  identity.macAddress = "00:1B:4B:56:00:22";
+  identity.memoryMegabytes = 128;
+  identity.versionText = "KL-1020 boot 1.4\r\nengine 1.20.07\r\n";
+  return identity;
+}
+
+PrinterIdentity Orbis300() {
+  PrinterIdentity identity;
+  identity.family = 2;
+  identity.modelNumber = 301;
+  identity.firmwareVersion = "3.01.22";
+  identity.productCode = "KV30100A01";
+  identity.macAddress = "00:1B:4B:56:01:2C";
+  identity.memoryMegabytes = 256;
+  identity.versionText =
+      "build 2291 " + std::string(2100, '=') + "\nOrbis firmware 3.01.22 (2023-05-14)\n";
+  return identity;
+}
+
+PtyPrinterOptions Options(const PrinterIdentity &identity) {
+  PtyPrinterOptions options;
+  options.identity = identity;
+  return options;
+}
+
+std::vector<unsigned char> SingleImagePackage(const std::string &productCode,
+                                              const std::vector<unsigned char> &image) {
+  return BuildSingleImagePackage(package_test::Text(productCode.c_str()), image.data(),
+                                 image.size(), 65536, 6);
+}
+
+std::vector<unsigned char> MultiPartPackage(const std::vector<std::vector<unsigned char>> &parts,
+                                            uint8_t delaySeconds) {
+  using package_test::Text;
+  const PrinterIdentity orbis = Orbis300();
+  unsigned char descriptor[kDescriptorLength];
+  MakeDescriptor(descriptor, Text(orbis.productCode.c_str()), Text(orbis.firmwareVersion.c_str()),
+                 Text("4B56015C"), static_cast<unsigned char>('0' + parts.size()));
+  std::vector<unsigned char> package;
+  AppendMultiPartHeader(package, descriptor);
+  for (const std::vector<unsigned char> &part : parts) {
+    AppendPart(package, Text(orbis.productCode.c_str()), delaySeconds, part.data(), part.size());
+  }
+  return package;
 }
 
 }  // namespace cli_test

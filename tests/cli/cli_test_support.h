@@ -3,6 +3,8 @@
 // run on it as a child process. Never the real /sys or /dev.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +18,22 @@ struct KorvexRun {
   std::string out;
   std::string err;
   double seconds = 0;
+};
+
+// How korvex is started, beyond its arguments.
+struct Launch {
+  std::vector<std::string> environment;  // NAME=value, added to the test's own
+  bool interruptIgnored = false;  // started as a background job is: SIGINT ignored
+  bool outputToPipe = false;      // standard output and error into one pipe the test reads
+  bool withStandinShim = false;   // the stand-ins behave as usblp does (usblp_standin_shim.c)
+};
+
+// korvex while it runs.
+struct RunningKorvex {
+  int pid = -1;
+  int output = -1;  // the pipe's read end, with outputToPipe; the test may close it
+  std::string outPath, errPath;
+  std::chrono::steady_clock::time_point started;
 };
 
 class FakeMachine {
@@ -36,6 +54,11 @@ class FakeMachine {
   // korvex with this machine's sysfs and device root, standard input an empty file (no
   // terminal), standard output and error caught; killed after timeoutSeconds.
   KorvexRun Korvex(const std::vector<std::string> &arguments, int timeoutSeconds = 60);
+  // The same in two steps, so that a test can act while it runs.
+  RunningKorvex Start(const std::vector<std::string> &arguments, const Launch &launch);
+  KorvexRun Finish(RunningKorvex *running, int timeoutSeconds = 60);
+  // The path of lpN's device as korvex opens it.
+  std::string DevicePath(int lp) const;
 
  private:
   std::string root_;
@@ -45,5 +68,24 @@ class FakeMachine {
 
 // The lines of a text, without their line ends.
 std::vector<std::string> Lines(const std::string &text);
+
+// What a run printed and ended with, for a failing assertion's message.
+std::string Show(const KorvexRun &run);
+
+// A KL-1020 (product id 0022) of the older family, whose replies are 16-byte headers.
+PrinterIdentity Kl1020();
+// An Orbis 300 (product id 015C) of the newer family. Its version text is read as one block of
+// more than two of usblp's 1024-byte pieces; family 2 shows it from its second line, which
+// lies in the last piece.
+PrinterIdentity Orbis300();
+PtyPrinterOptions Options(const PrinterIdentity &identity);
+
+// A single-image package of image for productCode, in blocks of 64 KiB.
+std::vector<unsigned char> SingleImagePackage(const std::string &productCode,
+                                              const std::vector<unsigned char> &image);
+// A multi-part package for the Orbis 300 of Orbis300() holding these parts, each followed by a
+// pause of delaySeconds.
+std::vector<unsigned char> MultiPartPackage(const std::vector<std::vector<unsigned char>> &parts,
+                                            uint8_t delaySeconds);
 
 }  // namespace cli_test

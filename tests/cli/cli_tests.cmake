@@ -2,16 +2,24 @@
 # build tree, with stand-in printers on ptys (korvex_pty_printer); included by
 # tools/printer-sim/CMakeLists.txt, where the stand-in is defined.
 if(NOT KORVEX_WINDOWS AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
-  set(cliTestSources ${CMAKE_SOURCE_DIR}/tests/cli/korvex_cli_test.cpp
-                     ${CMAKE_SOURCE_DIR}/tests/cli/cli_test_support.cpp)
+  # What usblp does that a pty cannot (one open at a time, EINTR after the bytes were taken),
+  # preloaded into korvex; never sanitized, so that it loads beside the sanitized program.
+  add_library(korvex_usblp_standin_shim SHARED ${CMAKE_SOURCE_DIR}/tests/cli/usblp_standin_shim.c)
+  target_compile_options(korvex_usblp_standin_shim PRIVATE -fno-sanitize=all)
+  target_link_options(korvex_usblp_standin_shim PRIVATE -fno-sanitize=all)
+  target_link_libraries(korvex_usblp_standin_shim PRIVATE ${CMAKE_DL_LIBS})
+
+  set(cliTestFiles ${CMAKE_SOURCE_DIR}/tests/cli/korvex_cli_test.cpp
+                   ${CMAKE_SOURCE_DIR}/tests/cli/korvex_interrupt_test.cpp)
+  set(cliTestSources ${cliTestFiles} ${CMAKE_SOURCE_DIR}/tests/cli/cli_test_support.cpp)
   add_executable(korvex_cli_tests ${cliTestSources})
   target_include_directories(korvex_cli_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   # The command line's objects give the test the program's salt for the device code.
   target_link_libraries(korvex_cli_tests PRIVATE korvex_cli korvex_pty_printer GTest::gtest_main)
   target_compile_definitions(korvex_cli_tests PRIVATE KORVEX_EXE="$<TARGET_FILE:korvex>"
-                             KORVEX_CLI_SCRATCH="${CMAKE_BINARY_DIR}/tests/cli")
-  add_dependencies(korvex_cli_tests korvex)
-  gtest_add_tests(TARGET korvex_cli_tests SOURCES ${CMAKE_SOURCE_DIR}/tests/cli/korvex_cli_test.cpp
-                  TEST_LIST cliTests)
+                             KORVEX_CLI_SCRATCH="${CMAKE_BINARY_DIR}/tests/cli"
+                             KORVEX_STANDIN_SHIM="$<TARGET_FILE:korvex_usblp_standin_shim>")
+  add_dependencies(korvex_cli_tests korvex korvex_usblp_standin_shim)
+  gtest_add_tests(TARGET korvex_cli_tests SOURCES ${cliTestFiles} TEST_LIST cliTests)
   set_tests_properties(${cliTests} PROPERTIES TIMEOUT 120)
 endif()

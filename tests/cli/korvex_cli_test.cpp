@@ -20,47 +20,16 @@
 namespace {
 
 using cli_test::FakeMachine;
+using cli_test::Kl1020;
 using cli_test::KorvexRun;
 using cli_test::Lines;
+using cli_test::Options;
+using cli_test::Orbis300;
+using cli_test::Show;
+using cli_test::SingleImagePackage;
 using package_test::Bytes;
 using package_test::FirmwareLike;
 using package_test::Text;
-
-// A KL-1020 (product id 0022) of the older family, whose replies are 16-byte headers.
-PrinterIdentity Kl1020() {
-  PrinterIdentity identity;
-  identity.family = 1;
-  const unsigned char model[4] = {0x4B, 0x4C, 0x10, 0x22};
-  std::memcpy(identity.modelBytes, model, sizeof model);
-  identity.firmwareVersion = "1.20.07";
-  identity.productCode = "KL10220B01";
-  identity.macAddress = "00:1B:4B:56:00:22";
-  identity.memoryMegabytes = 128;
-  identity.versionText = "KL-1020 boot 1.4\r\nengine 1.20.07\r\n";
-  return identity;
-}
-
-// An Orbis 300 (product id 015C) of the newer family. Its version text is read as one block of
-// more than two of usblp's 1024-byte pieces; family 2 shows it from its second line, which
-// lies in the last piece.
-PrinterIdentity Orbis300() {
-  PrinterIdentity identity;
-  identity.family = 2;
-  identity.modelNumber = 301;
-  identity.firmwareVersion = "3.01.22";
-  identity.productCode = "KV30100A01";
-  identity.macAddress = "00:1B:4B:56:01:2C";
-  identity.memoryMegabytes = 256;
-  identity.versionText =
-      "build 2291 " + std::string(2100, '=') + "\nOrbis firmware 3.01.22 (2023-05-14)\n";
-  return identity;
-}
-
-PtyPrinterOptions Options(const PrinterIdentity &identity) {
-  PtyPrinterOptions options;
-  options.identity = identity;
-  return options;
-}
 
 // The device code as defined: the model code, '-', and the MD5 of the identity fields and the
 // program's salt, in upper-case hex.
@@ -94,21 +63,12 @@ Transfer PacketOf(const unsigned char *record, size_t length) {
   return packet;
 }
 
-Bytes SingleImagePackage(const std::string &productCode, const Bytes &image) {
-  return BuildSingleImagePackage(Text(productCode.c_str()), image.data(), image.size(), 65536, 6);
-}
-
 // The firmware a stand-in received after its first `before` bytes.
 Transfer ReceivedSince(const PtyPrinter &printer, size_t before) {
   const Transfer all = printer.Firmware();
   return before < all.size()
              ? Transfer(all.begin() + static_cast<std::ptrdiff_t>(before), all.end())
              : Transfer();
-}
-
-std::string Show(const KorvexRun &run) {
-  return "exit " + std::to_string(run.exitCode) + "\n--- stdout\n" + run.out + "--- stderr\n" +
-         run.err;
 }
 
 TEST(KorvexOnLinux, ListsPrintersWithThoseLeftOutAndNeverGuessesAmongSeveral) {

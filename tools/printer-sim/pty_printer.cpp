@@ -95,7 +95,7 @@ bool PtyPrinter::Settle(int timeoutMs) const {
   while (Clock::now() < deadline) {
     {
       std::lock_guard<std::mutex> lock(fdMutex_);
-      if (master_ < 0) return true;
+      if (master_ < 0 || stalled_) return true;
       pollfd wait = {master_, POLLIN, 0};
       if (poll(&wait, 1, 0) == 0 && idle_) return true;
     }
@@ -150,6 +150,10 @@ void PtyPrinter::Serve() {
   std::vector<unsigned char> pending;
   std::vector<unsigned char> buffer(65536);
   while (!stopping_ && !gone_) {
+    if (stalled_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kServePollMilliseconds));
+      continue;
+    }
     idle_ = true;
     pollfd wait = {master_, POLLIN, 0};
     const int ready = poll(&wait, 1, kServePollMilliseconds);
@@ -201,6 +205,9 @@ void PtyPrinter::KeepFirmware(const unsigned char *bytes, size_t length) {
     firmwareBytes_ += length;
   }
   if (goes) GoAway();
+  if (options_.stallAfter >= 0 && firmwareBytes_ >= static_cast<uint64_t>(options_.stallAfter)) {
+    stalled_ = true;
+  }
 }
 
 // One block as usblp hands it over: in pieces of its read buffer and a rest, each read by the

@@ -26,6 +26,9 @@ struct PtyPrinterOptions {
   // nothing, and one that goes away (its pty closed, its link removed) once it has taken that
   // many firmware bytes.
   PrinterFaults faults;
+  // Stops taking anything once it has taken this many firmware bytes (-1 never): the pty's
+  // buffers fill and the program's writes wait, as for a printer that stalls.
+  long long stallAfter = -1;
   // False: firmware bytes are counted and dropped, so that a benchmark measures the sender.
   bool keepFirmware = true;
 };
@@ -61,6 +64,8 @@ class PtyPrinter {
   std::vector<size_t> PiecesDelivered() const;
   // Whether the disconnectAfter fault has struck: the pty is closed and the link removed.
   bool Gone() const { return gone_.load(); }
+  // Whether the stallAfter fault has struck.
+  bool Stalled() const { return stalled_.load(); }
   const std::string &SlaveName() const { return slaveName_; }
 
  private:
@@ -81,6 +86,7 @@ class PtyPrinter {
   std::thread thread_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> gone_{false};
+  std::atomic<bool> stalled_{false};
   std::atomic<bool> idle_{false};  // waiting for bytes, with everything read so far taken
   std::atomic<uint64_t> firmwareBytes_{0};
 
