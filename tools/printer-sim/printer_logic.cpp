@@ -145,6 +145,7 @@ TransferKind HandleTransfer(PrinterState &state, const unsigned char *data, size
   int recordLength = 0;
   if (!SplitPacket(data, length, &record, &recordLength)) {
     state.firmwareBytes += length;
+    state.firmwareSinceStart += length;
     return TransferKind::kFirmware;
   }
   if (state.ippMode) return TransferKind::kIgnored;
@@ -158,6 +159,28 @@ TransferKind HandleTransfer(PrinterState &state, const unsigned char *data, size
   }
   if (!state.faults.silent) Answer(state, *entry, record, replies);
   return TransferKind::kCommand;
+}
+
+size_t FirmwareBeforeRestart(const PrinterState &state, size_t length) {
+  const long long after = state.faults.restartAfter;
+  if (after < 0) return length;
+  const unsigned long long taken = state.firmwareSinceStart;
+  const unsigned long long left =
+      taken < static_cast<unsigned long long>(after) ? static_cast<unsigned long long>(after) - taken : 0;
+  return left < length ? static_cast<size_t>(left) : length;
+}
+
+bool RestartDue(const PrinterState &state) {
+  return state.faults.restartAfter >= 0 &&
+         state.firmwareSinceStart >= static_cast<unsigned long long>(state.faults.restartAfter);
+}
+
+void Restarted(PrinterState &state) {
+  if (!state.faults.firmwareAfterRestart.empty()) {
+    state.identity.firmwareVersion = state.faults.firmwareAfterRestart;
+  }
+  state.firmwareSinceStart = 0;
+  state.ippMode = state.faults.reportsIpp;
 }
 
 std::string DescribeTransfer(TransferKind kind, const PrinterState &state, size_t length) {

@@ -38,6 +38,17 @@ struct PrinterFaults {
   long long disconnectAfter = -1;  // firmware bytes taken before it goes away; -1 never
   unsigned slowWriteMilliseconds = 0;  // pause before taking each transfer
   bool reportsIpp = false;      // starts in IPP-over-USB mode, where it answers nothing
+
+  // Behaviour of a real printer rather than faults:
+  // its flash intake, firmware bytes taken per second at most (0: as fast as they come);
+  unsigned long long intakeBytesPerSecond = 0;
+  // a restart once it has taken this many firmware bytes since it last started (-1: never):
+  // it goes away for restartSeconds and comes back reporting firmwareAfterRestart (unchanged
+  // when empty), or never comes back.
+  long long restartAfter = -1;
+  unsigned restartSeconds = 3;
+  std::string firmwareAfterRestart;
+  bool neverBack = false;
 };
 
 using Transfer = std::vector<unsigned char>;
@@ -57,6 +68,7 @@ struct PrinterState {
   std::vector<std::string> received;  // name of every command record received, in order
   std::vector<std::string> settings;  // assignments and setting records, e.g. "OID_..._CODE=9"
   unsigned long long firmwareBytes = 0;
+  unsigned long long firmwareSinceStart = 0;  // since it last started (see restartAfter)
 };
 
 PrinterState NewPrinterState(const PrinterIdentity &identity, const PrinterFaults &faults);
@@ -66,6 +78,14 @@ PrinterState NewPrinterState(const PrinterIdentity &identity, const PrinterFault
 // the caller stores them.
 TransferKind HandleTransfer(PrinterState &state, const unsigned char *data, size_t length,
                             std::vector<Transfer> *replies);
+
+// How many of length firmware bytes it takes before it restarts: all of them, or fewer when its
+// restartAfter count falls among them (the rest never reaches a printer that restarts).
+size_t FirmwareBeforeRestart(const PrinterState &state, size_t length);
+// Whether it has taken all the firmware it restarts after.
+bool RestartDue(const PrinterState &state);
+// It has started again: the firmware it now reports, the count since it started, the mode.
+void Restarted(PrinterState &state);
 
 // One log line for a received transfer, e.g. "CMD_SSI_FW_VERSION (99 bytes)".
 std::string DescribeTransfer(TransferKind kind, const PrinterState &state, size_t length);
