@@ -144,8 +144,10 @@ TransferKind HandleTransfer(PrinterState &state, const unsigned char *data, size
   const unsigned char *record = nullptr;
   int recordLength = 0;
   if (!SplitPacket(data, length, &record, &recordLength)) {
-    state.firmwareBytes += length;
-    state.firmwareSinceStart += length;
+    // A printer that restarts takes nothing past the firmware it restarts after.
+    const size_t taken = FirmwareBeforeRestart(state, length);
+    state.firmwareBytes += taken;
+    state.firmwareSinceStart += taken;
     return TransferKind::kFirmware;
   }
   if (state.ippMode) return TransferKind::kIgnored;

@@ -75,7 +75,8 @@ PrinterState NewPrinterState(const PrinterIdentity &identity, const PrinterFault
 
 // Decides what a transfer is and, for a command, appends the transfers of its answer (stray
 // and empty blocks of the faults included) to replies. Firmware bytes are only counted here;
-// the caller stores them.
+// the caller stores them: as many as firmwareBytes grew (a printer that restarts takes nothing
+// past the firmware it restarts after).
 TransferKind HandleTransfer(PrinterState &state, const unsigned char *data, size_t length,
                             std::vector<Transfer> *replies);
 
