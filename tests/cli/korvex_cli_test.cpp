@@ -26,20 +26,6 @@ using package_test::Bytes;
 using package_test::FirmwareLike;
 using package_test::Text;
 
-// A KL-1020 (product id 0022) of the older family, whose replies are 16-byte headers.
-PrinterIdentity Kl1020() {
-  PrinterIdentity identity;
-  identity.family = 1;
-  const unsigned char model[4] = {0x4B, 0x4C, 0x10, 0x22};
-  std::memcpy(identity.modelBytes, model, sizeof model);
-  identity.firmwareVersion = "1.20.07";
-  identity.productCode = "KL10220B01";
-  identity.macAddress = "00:1B:4B:56:00:22";
-  identity.memoryMegabytes = 128;
-  identity.versionText = "KL-1020 boot 1.4\r\nengine 1.20.07\r\n";
-  return identity;
-}
-
 // An Orbis 300 (product id 015C) of the newer family. Its version text is read as one block of
 // more than two of usblp's 1024-byte pieces; family 2 shows it from its second line, which
 // lies in the last piece.
@@ -117,7 +103,7 @@ TEST(KorvexOnLinux, ListsPrintersWithThoseLeftOutAndNeverGuessesAmongSeveral) {
   machine.Plug(1, "4b56", "0022", "");
   machine.Plug(2, "1234", "5678", "X1");
   PtyPrinter &orbis = machine.Attach(0, Options(Orbis300()));
-  PtyPrinter &kl = machine.Attach(1, Options(Kl1020()));
+  PtyPrinter &kl = machine.Attach(1, Options(Kl1020Identity()));
 
   const KorvexRun plain = machine.Korvex({"list"});
   ASSERT_EQ(plain.exitCode, 0) << Show(plain);
@@ -170,7 +156,7 @@ TEST(KorvexOnLinux, InformationOfBothFamiliesWithALongReplyReadWhole) {
   FakeMachine machine("info");
   machine.Plug(0, "4b56", "0022", "");
   machine.Plug(1, "4b56", "015c", "ORB-300-A1");
-  const PrinterIdentity kl = Kl1020(), orbis = Orbis300();
+  const PrinterIdentity kl = Kl1020Identity(), orbis = Orbis300();
   machine.Attach(0, Options(kl));
   PtyPrinter &orbisPrinter = machine.Attach(1, Options(orbis));
 
@@ -213,7 +199,7 @@ TEST(KorvexOnLinux, UpgradesFromEachFileKindArriveByteForByte) {
   FakeMachine machine("upgrade");
   machine.Plug(0, "4b56", "0022", "");
   machine.Plug(1, "4b56", "015c", "");
-  const PrinterIdentity kl = Kl1020(), orbis = Orbis300();
+  const PrinterIdentity kl = Kl1020Identity(), orbis = Orbis300();
   PtyPrinter &klPrinter = machine.Attach(0, Options(kl));
   PtyPrinter &orbisPrinter = machine.Attach(1, Options(orbis));
 
@@ -338,7 +324,7 @@ TEST(KorvexOnLinux, UpgradeAllGivesALinePerPrinterASummaryAndTheWorstCode) {
 TEST(KorvexOnLinux, MaintenanceCommandReachesThePrinterAndCommand1WaitsForConfirmation) {
   FakeMachine machine("maintenance");
   machine.Plug(0, "4b56", "0022", "");
-  PtyPrinter &printer = machine.Attach(0, Options(Kl1020()));
+  PtyPrinter &printer = machine.Attach(0, Options(Kl1020Identity()));
 
   // Command 3 of family 1: a request answered by a 16-byte header.
   const KorvexRun sent = machine.Korvex({"maintenance", "3"});

@@ -39,20 +39,6 @@ constexpr useconds_t kOpenPauseMicroseconds = 100000;
 // Pieces of firmware taken at a time under --rate, so that the intake is even.
 constexpr size_t kRatedReadBytes = 4096;
 
-// A KL-1020 (product id 0022) of the older family, whose replies are 16-byte headers.
-PrinterIdentity Kl1020() {
-  PrinterIdentity identity;
-  identity.family = 1;
-  const unsigned char model[4] = {0x4B, 0x4C, 0x10, 0x22};
-  std::memcpy(identity.modelBytes, model, sizeof model);
-  identity.firmwareVersion = "1.20.07";
-  identity.productCode = "KL10220B01";
-  identity.macAddress = "00:1B:4B:56:00:22";
-  identity.memoryMegabytes = 128;
-  identity.versionText = "KL-1020 boot 1.4\r\nengine 1.20.07\r\n";
-  return identity;
-}
-
 double Now() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -189,7 +175,7 @@ bool ParseOptions(int argc, char **argv, Options *options) {
     } else if (argument == "--family" && hasValue) {
       const std::string family = argv[++i];
       if (family == "1") {
-        options->identity = Kl1020();
+        options->identity = Kl1020Identity();
       } else if (family != "2") {
         return false;
       }
