@@ -290,6 +290,20 @@ EOF
   end
 }
 
+# Before each reply, two blocks that are not the reply (the tail of an earlier one, another
+# command's header): each is a USB transfer of its own, so a read of its own, and passed over.
+case_stray_blocks() {
+  begin stray_blocks
+  plug g0
+  printer g0 --stray 2
+  run info info
+  check "exit 0" exit_is info 0
+  check "the product code" has $dir/info.out "KV30100A01 (product code)"
+  check "the version text" has $dir/info.out "Orbis firmware 3.01.22 (2023-05-14) (version)"
+  check "every field read" [ "$(wc -l < $dir/info.out)" = 7 ]
+  end
+}
+
 # Blocks that fill usblp's 1024-byte read buffer exactly, once and twice. The gadget ends such a
 # transfer with a zero-length packet, which usblp hands to the read after the block as a read
 # of 0 bytes: the next run on the same printer must not take it for the printer's answer.
@@ -488,6 +502,7 @@ insmod /lib/modules/usblp.ko
 case_list
 case_info_family1
 case_info_family2
+case_stray_blocks
 case_info_whole_blocks
 case_upgrade_single_image
 case_upgrade_multi_part

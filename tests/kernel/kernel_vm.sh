@@ -26,18 +26,32 @@ qemu_refusal() {
 
 # The kernel package that linux-image-amd64 depends on, kept in the cache; its vmlinuz and the
 # modules unpacked beside it (plain .ko, or .ko.xz/.ko.zst made plain for busybox's insmod).
+# Debian replaces the package at each kernel update, and old package lists then name one the
+# mirror no longer has: the lists are updated once and the download tried again.
+kernel_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ { print $2; exit }'
+}
+download() {  # CACHE PACKAGE
+  (cd "$1" && apt-get download -q "$2" 2>&1 |
+     grep -v -e '^W: Download is performed unsandboxed' -e '^Get:' -e '^Fetched' >&2 || true)
+  ls "$1/$2"_*.deb >/dev/null 2>&1
+}
 fetch_kernel() {
   local cache=$1 package deb
-  package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ { print $2; exit }')
-  [ -n "$package" ] || die "apt-cache knows no linux-image-amd64 (apt-get update?)"
   mkdir -p "$cache"
-  deb=$(ls "$cache/${package}"_*.deb 2>/dev/null | tail -n 1 || true)
-  if [ -z "$deb" ]; then
-    echo "kernel_vm: downloading $package"
-    (cd "$cache" && apt-get download -q "$package" 2>&1 | grep -v -e '^W: Download is performed unsandboxed' -e '^Get:' -e '^Fetched' >&2 || true)
-    deb=$(ls "$cache/${package}"_*.deb 2>/dev/null | tail -n 1 || true)
-    [ -n "$deb" ] || die "apt-get download $package failed"
+  package=$(kernel_package)
+  if [ -z "$package" ] || ! ls "$cache/$package"_*.deb >/dev/null 2>&1; then
+    echo "kernel_vm: downloading ${package:-the kernel package}"
+    if [ -z "$package" ] || ! download "$cache" "$package"; then
+      apt-get update -q >/dev/null 2>&1 || die "apt-get update failed (needs root)"
+      package=$(kernel_package)
+      [ -n "$package" ] || die "apt-cache knows no linux-image-amd64"
+      download "$cache" "$package" || die "apt-get download $package failed"
+    fi
+    # Only the kernel in use is kept.
+    find "$cache" -mindepth 1 -maxdepth 1 ! -name "${package}*" -exec rm -rf {} +
   fi
+  deb=$(ls "$cache/$package"_*.deb | tail -n 1)
   kernel=$cache/${package}
   if [ ! -f "$kernel/done" ]; then
     rm -rf "$kernel"; mkdir -p "$kernel/tree" "$kernel/modules"
