@@ -260,6 +260,11 @@ EOF
   check "a device code of the model code 4B4C1022" \
     grep -q -x '4B4C1022-[0-9A-F]\{32\} (device code)' $dir/info.out
   check "seven lines" [ "$(wc -l < $dir/info.out)" = 7 ]
+  run json info --printer lp0 --json
+  check "JSON: exit 0" exit_is json 0
+  check "JSON: family" has $dir/json.out '"protocol_family": 1'
+  check "JSON: model code" has $dir/json.out '"model_code": "4B4C1022"'
+  check "JSON: no field missing" has $dir/json.out '"errors": {}'
   end
 }
 
