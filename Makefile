@@ -67,6 +67,8 @@ test: build dist
 	  [ $${PIPESTATUS[0]} -eq 0 ] || status=1; \
 	done; \
 	[ -z "$$skipped" ] || { echo; echo "$$skipped"; }; \
+	[ ! -f build/host/tests/kernel/skipped ] || \
+	  { echo; echo "kernel tests skipped: $$(cat build/host/tests/kernel/skipped)"; }; \
 	scripts/test-summary "$${logs[@]}"; \
 	exit $$status
 

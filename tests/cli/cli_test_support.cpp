@@ -217,19 +217,6 @@ std::string Show(const KorvexRun &run) {
          run.err;
 }
 
-PrinterIdentity Kl1020() {
-  PrinterIdentity identity;
-  identity.family = 1;
-  const unsigned char model[4] = {0x4B, 0x4C, 0x10, 0x22};
-  std::memcpy(identity.modelBytes, model, sizeof model);
-  identity.firmwareVersion = "1.20.07";
-  identity.productCode = "KL10220B01";
-  identity.macAddress = "00:1B:4B:56:00:22";
-  identity.memoryMegabytes = 128;
-  identity.versionText = "KL-1020 boot 1.4\r\nengine 1.20.07\r\n";
-  return identity;
-}
-
 PrinterIdentity Orbis300() {
   PrinterIdentity identity;
   identity.family = 2;

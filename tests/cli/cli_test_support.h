@@ -72,8 +72,6 @@ std::vector<std::string> Lines(const std::string &text);
 // What a run printed and ended with, for a failing assertion's message.
 std::string Show(const KorvexRun &run);
 
-// A KL-1020 (product id 0022) of the older family, whose replies are 16-byte headers.
-PrinterIdentity Kl1020();
 // An Orbis 300 (product id 015C) of the newer family. Its version text is read as one block of
 // more than two of usblp's 1024-byte pieces; family 2 shows it from its second line, which
 // lies in the last piece.

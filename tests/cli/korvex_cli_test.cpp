@@ -20,7 +20,6 @@
 namespace {
 
 using cli_test::FakeMachine;
-using cli_test::Kl1020;
 using cli_test::KorvexRun;
 using cli_test::Lines;
 using cli_test::Options;
@@ -77,7 +76,7 @@ TEST(KorvexOnLinux, ListsPrintersWithThoseLeftOutAndNeverGuessesAmongSeveral) {
   machine.Plug(1, "4b56", "0022", "");
   machine.Plug(2, "1234", "5678", "X1");
   PtyPrinter &orbis = machine.Attach(0, Options(Orbis300()));
-  PtyPrinter &kl = machine.Attach(1, Options(Kl1020()));
+  PtyPrinter &kl = machine.Attach(1, Options(Kl1020Identity()));
 
   const KorvexRun plain = machine.Korvex({"list"});
   ASSERT_EQ(plain.exitCode, 0) << Show(plain);
@@ -130,7 +129,7 @@ TEST(KorvexOnLinux, InformationOfBothFamiliesWithALongReplyReadWhole) {
   FakeMachine machine("info");
   machine.Plug(0, "4b56", "0022", "");
   machine.Plug(1, "4b56", "015c", "ORB-300-A1");
-  const PrinterIdentity kl = Kl1020(), orbis = Orbis300();
+  const PrinterIdentity kl = Kl1020Identity(), orbis = Orbis300();
   machine.Attach(0, Options(kl));
   PtyPrinter &orbisPrinter = machine.Attach(1, Options(orbis));
 
@@ -173,7 +172,7 @@ TEST(KorvexOnLinux, UpgradesFromEachFileKindArriveByteForByte) {
   FakeMachine machine("upgrade");
   machine.Plug(0, "4b56", "0022", "");
   machine.Plug(1, "4b56", "015c", "");
-  const PrinterIdentity kl = Kl1020(), orbis = Orbis300();
+  const PrinterIdentity kl = Kl1020Identity(), orbis = Orbis300();
   PtyPrinter &klPrinter = machine.Attach(0, Options(kl));
   PtyPrinter &orbisPrinter = machine.Attach(1, Options(orbis));
 
@@ -298,7 +297,7 @@ TEST(KorvexOnLinux, UpgradeAllGivesALinePerPrinterASummaryAndTheWorstCode) {
 TEST(KorvexOnLinux, MaintenanceCommandReachesThePrinterAndCommand1WaitsForConfirmation) {
   FakeMachine machine("maintenance");
   machine.Plug(0, "4b56", "0022", "");
-  PtyPrinter &printer = machine.Attach(0, Options(Kl1020()));
+  PtyPrinter &printer = machine.Attach(0, Options(Kl1020Identity()));
 
   // Command 3 of family 1: a request answered by a 16-byte header.
   const KorvexRun sent = machine.Korvex({"maintenance", "3"});

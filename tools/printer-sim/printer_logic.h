@@ -26,6 +26,10 @@ struct PrinterIdentity {
   std::string printName = "Orbis 300 Studio";
 };
 
+// A KL-1020 (product id 0022) of the older family, whose replies are 16-byte headers: the
+// family-1 printer of korvex's end-to-end tests on stand-in printers.
+PrinterIdentity Kl1020Identity();
+
 // Per-printer misbehaviour on demand.
 struct PrinterFaults {
   bool silent = false;          // takes every transfer, answers none

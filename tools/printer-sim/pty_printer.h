@@ -11,14 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "packet_stream.h"
 #include "printer_logic.h"
-
-// Both stand-ins on ptys (this one and korvex-usblp-standin) read a stream, not transfers:
-// where the first whole command packet held in bytes ends, 0 while it is incomplete, or the
-// whole length for bytes that cannot begin a packet (firmware).
-size_t PacketEnd(const std::vector<unsigned char> &bytes);
-// Writes all of bytes to fd; false when a write fails.
-bool WriteAll(int fd, const unsigned char *bytes, size_t length);
 
 struct PtyPrinterOptions {
   PrinterIdentity identity;

@@ -53,14 +53,7 @@ int main(int argc, char **argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  if (versionBytes > 0) {
-    // A first line that family 2 skips, long enough to reach past the first pieces.
-    std::string &text = options.identity.versionText;
-    const std::string tail = text;
-    text = "build " +
-           std::string(versionBytes > tail.size() + 7 ? versionBytes - tail.size() - 7 : 0, 'x') +
-           "\n" + tail;
-  }
+  if (versionBytes > 0) LengthenVersionText(&options.identity, versionBytes);
   if (firmwareFile.empty()) options.keepFirmware = false;
 
   // The signals are taken by sigwait below, not by a handler on the printer's thread.

@@ -1,0 +1,530 @@
+#!/bin/sh
+# /init of the kernel tests' virtual machine: loads the USB modules, makes printer gadgets
+# through configfs on dummy_hcd's controllers, each joined to the kernel's own usblp driver, and
+# runs korvex against them, case by case. Each gadget's printer side is korvex-gadget-printer.
+# A case's result goes to the console between two marker lines, for kernel_vm.sh to pick up;
+# then the machine powers off.
+/bin/busybox --install -s /bin
+export PATH=/bin:/usr/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mkdir -p /tmp /results
+# Results only on the console: kernel messages go to dmesg, which a failed case shows.
+dmesg -n 1
+
+CONFIG=/sys/kernel/config/usb_gadget
+FILES=/files
+MiB=1048576
+
+for module in usb-common usbcore udc-core; do insmod /lib/modules/$module.ko; done
+insmod /lib/modules/dummy_hcd.ko num=4
+for module in configfs libcomposite usb_f_printer; do insmod /lib/modules/$module.ko; done
+mount -t configfs configfs /sys/kernel/config
+
+# ---- Gadgets ----------------------------------------------------------------------------------
+# gN is a printer gadget for dummy_udc.N, so on a USB bus of its own; its printer side is
+# /dev/g_printerN (the function instances are made in this order). Plugged in only for the cases
+# that use it.
+make_gadget() {  # NAME VID PID SERIAL
+  local g=$CONFIG/$1
+  mkdir $g
+  echo 0x$2 > $g/idVendor
+  echo 0x$3 > $g/idProduct
+  mkdir $g/strings/0x409
+  echo Korvex > $g/strings/0x409/manufacturer
+  [ -z "$4" ] || echo "$4" > $g/strings/0x409/serialnumber
+  mkdir $g/functions/printer.0
+  echo "MFG:Korvex;CMD:PJL;CLS:PRINTER;" > $g/functions/printer.0/pnp_string
+  mkdir $g/configs/c.1
+  ln -s $g/functions/printer.0 $g/configs/c.1/
+}
+make_gadget g0 4b56 015c ORB-300-A1  # Orbis 300, family 2
+make_gadget g1 4b56 0022 ""          # KL-1020, family 1, no serial number
+make_gadget g2 1234 5678 X1          # another maker's printer
+make_gadget g3 4b56 015c ORB-300-B2  # a second Orbis 300
+
+# The USB device of gadget gN on the host's side, once enumerated.
+usb_device() { ls -d /sys/devices/platform/dummy_hcd.${1#g}/usb*/*-1 2>/dev/null; }
+# The lpM that usblp made for gadget gN.
+lp_of() { ls "$(usb_device $1)"/*:1.0/usbmisc 2>/dev/null; }
+
+# Plugs the gadgets in, one after the other, each waited for until the host has it (with usblp
+# loaded: its /dev/usb/lpM), so that they get lp0, lp1, ... in this order.
+plug() {
+  local g tries
+  for g in "$@"; do
+    echo dummy_udc.${g#g} > $CONFIG/$g/UDC
+    tries=0
+    while :; do
+      if [ -d /sys/module/usblp ]; then
+        local lp=$(lp_of $g)
+        [ -n "$lp" ] && [ -c /dev/usb/$lp ] && break
+      else
+        [ -f "$(usb_device $g)/idVendor" ] && break
+      fi
+      tries=$((tries + 1))
+      [ $tries -lt 100 ] || { echo "gadget $g did not appear" >> $log; break; }
+      usleep 100000
+    done
+  done
+}
+
+plugged() { [ -n "$(cat $CONFIG/$1/UDC)" ]; }
+
+unplug_all() {
+  local g tries=0
+  for g in g0 g1 g2 g3; do
+    ! plugged $g || echo > $CONFIG/$g/UDC
+  done
+  while [ -n "$(ls /dev/usb 2>/dev/null)" ] && [ $tries -lt 100 ]; do
+    tries=$((tries + 1))
+    usleep 100000
+  done
+}
+
+# ---- Cases ------------------------------------------------------------------------------------
+# begin NAME: a fresh directory for the case, its log, and no failure yet.
+begin() {
+  case_name=$1
+  dir=/results/$1
+  log=$dir/log
+  mkdir -p $dir
+  : > $log
+  failed=0
+  printers=""
+  started=$(now)
+}
+
+# Hundredths of a second since boot.
+now() { awk '{ printf "%d", $1 * 100 }' /proc/uptime; }
+
+# check DESCRIPTION COMMAND...: one check of the case, named in its log.
+check() {
+  local what=$1
+  shift
+  if "$@" >> $log 2>&1; then
+    echo "ok   $what" >> $log
+  else
+    echo "FAIL $what" >> $log
+    failed=1
+  fi
+}
+
+# printer GADGET OPTIONS...: its printer side, keeping what it receives in $dir/GADGET.
+printer() {
+  local g=$1
+  shift
+  mkdir -p $dir/$g
+  korvex-gadget-printer --device /dev/g_printer${g#g} --record $dir/$g --udc $CONFIG/$g/UDC "$@" \
+    2> $dir/$g/stderr &
+  printers="$printers $!"
+  eval pid_$g=$!
+}
+
+# run NAME ARGUMENTS...: korvex as root, without a terminal; NAME.out, NAME.err, NAME.exit. One
+# that hangs is killed after 2 minutes, so that the cases after it still run.
+run() {
+  local name=$1
+  shift
+  timeout -s KILL 120 korvex "$@" < /dev/null > $dir/$name.out 2> $dir/$name.err
+  echo $? > $dir/$name.exit
+}
+# start NAME ARGUMENTS...: as run, in the background (its process: $korvex); finish NAME waits.
+start() {
+  local name=$1
+  shift
+  korvex "$@" < /dev/null > $dir/$name.out 2> $dir/$name.err &
+  korvex=$!
+}
+finish() {
+  wait $korvex
+  echo $? > $dir/$1.exit
+}
+# Whether a process runs; one that has ended is no longer running while it waits to be reaped.
+running() {
+  local stat
+  read -r stat < /proc/$1/stat 2>/dev/null || return 1
+  case $stat in *") Z "*) return 1 ;; esac
+}
+# while_korvex_runs COMMAND...: waits as long as korvex runs and COMMAND succeeds, 60 s at most.
+while_korvex_runs() {
+  local tries=0
+  while running $korvex && "$@" && [ $tries -lt 3000 ]; do
+    tries=$((tries + 1))
+    usleep 20000
+  done
+}
+# As run, as the user tester.
+run_as_tester() {
+  local name=$1
+  shift
+  timeout -s KILL 120 su tester -c "korvex $*" < /dev/null > $dir/$name.out 2> $dir/$name.err
+  echo $? > $dir/$name.exit
+}
+
+exit_is() { [ "$(cat $dir/$1.exit)" = "$2" ] || { echo "exit $(cat $dir/$1.exit), not $2"; false; }; }
+# has FILE TEXT: FILE holds TEXT (fixed string).
+has() { grep -F -q -- "$2" "$1" || { echo "not in $1: $2"; false; }; }
+# lines_are FILE: FILE is exactly the lines on standard input.
+lines_are() { cat > $dir/expected; diff $dir/expected "$1"; }
+# same FILE EXPECTED: byte for byte.
+same() { cmp "$1" "$2" && return; echo "$(wc -c < "$1") bytes received, $(wc -c < "$2") expected"; false; }
+
+# Until the printers have taken what reached them (a write returns once its USB transfer is done,
+# the printer side may read it a moment later): no record grows for 0.5 s.
+settle() {
+  local before="" after tries=0
+  while [ $tries -lt 40 ]; do
+    after=$(cat $dir/g*/log 2>/dev/null | wc -c)
+    [ "$after" = "$before" ] && return
+    before=$after
+    tries=$((tries + 1))
+    usleep 500000
+  done
+}
+
+# end: the printers stopped, the gadgets unplugged, the result on the console.
+end() {
+  settle
+  [ -z "$printers" ] || kill $printers 2>/dev/null
+  for pid in $printers; do wait $pid 2>/dev/null; done
+  unplug_all
+  local verdict=PASS
+  [ $failed = 0 ] || verdict=FAIL
+  echo "time: $(( ($(now) - started) / 100 )) s" >> $log
+  if [ $failed != 0 ]; then
+    for f in $dir/*.exit; do
+      [ -f "$f" ] || continue
+      local n=${f%.exit}
+      echo "--- korvex ${n##*/}: exit $(cat $f)"; echo "--- stdout"; cat $n.out; echo "--- stderr"
+      tail -n 30 $n.err
+    done >> $log
+    for g in $dir/g*; do
+      [ -d "$g" ] || continue
+      echo "--- printer ${g##*/}: $(wc -c < $g/firmware) firmware bytes; log (last lines)"
+      tail -n 8 $g/log; cat $g/stderr
+    done >> $log
+    echo "--- dmesg (last lines)" >> $log
+    dmesg | tail -n 20 >> $log
+  fi
+  echo "@@@ case $case_name begin"
+  cat $log
+  echo "@@@ case $case_name end $verdict"
+}
+
+# Before usblp is loaded: the printer is on the bus, and korvex says what is missing.
+case_usblp_not_loaded() {
+  begin usblp_not_loaded
+  plug g0
+  run list list
+  check "exit 3: no printer" exit_is list 3
+  check "the module named" has $dir/list.err \
+    "korvex: the printer 4b56:015c is connected, but the usblp kernel module is not loaded:"
+  check "how to load it" has $dir/list.err "sudo modprobe usblp"
+  end
+}
+
+case_list() {
+  begin list
+  plug g0 g1 g2
+  run list list
+  check "exit 0" exit_is list 0
+  check "the two printers, and the other maker's device left out" lines_are $dir/list.out <<EOF
+lp0  4B56:015C  Orbis 300 (4B56015C)  serial ORB-300-A1
+lp1  4B56:0022  KL-1020 (4B560022)
+lp2  left out: 1234:5678 is not a printer this program works with
+EOF
+  run json list --json
+  check "JSON: the serial number from sysfs" has $dir/json.out '"serial": "ORB-300-A1"'
+  check "JSON: the device path named by it" has $dir/json.out 'usb#vid_4b56&pid_015c#orb-300-a1#'
+  check "JSON: lp2 left out" has $dir/json.out '"reason": "1234:5678 is not a printer this program works with"'
+  end
+}
+
+case_info_family1() {
+  begin info_family1
+  plug g1
+  printer g1 --family 1
+  run info info --printer lp0
+  check "exit 0" exit_is info 0
+  head -n 6 $dir/info.out > $dir/info.head
+  check "the first six lines" lines_are $dir/info.head <<EOF
+KL-1020 (4B560022)
+1.20.07 (firmware)
+KL10220B01 (product code)
+00:1B:4B:56:00:22 (MAC address)
+128 MB (memory)
+KL-1020 boot 1.4 engine 1.20.07 (version)
+EOF
+  check "a device code of the model code 4B4C1022" \
+    grep -q -x '4B4C1022-[0-9A-F]\{32\} (device code)' $dir/info.out
+  check "seven lines" [ "$(wc -l < $dir/info.out)" = 7 ]
+  run json info --printer lp0 --json
+  check "JSON: exit 0" exit_is json 0
+  check "JSON: family" has $dir/json.out '"protocol_family": 1'
+  check "JSON: model code" has $dir/json.out '"model_code": "4B4C1022"'
+  check "JSON: no field missing" has $dir/json.out '"errors": {}'
+  end
+}
+
+# The version text is a reply block of 3000 bytes: usblp hands it over as 1024 + 1024 + 952. Its
+# first line, the filler, is left out; the rest lies in the last piece.
+case_info_family2() {
+  begin info_family2
+  plug g0
+  printer g0 --version-text-bytes 3000
+  run info info
+  check "exit 0" exit_is info 0
+  head -n 6 $dir/info.out > $dir/info.head
+  check "the first six lines, the version text's last line read" lines_are $dir/info.head <<EOF
+Orbis 300 (4B56015C)
+3.01.22 (firmware)
+KV30100A01 (product code)
+00:1B:4B:56:01:2C (MAC address)
+256 MB (memory)
+build 2291 Orbis firmware 3.01.22 (2023-05-14) (version)
+EOF
+  check "a device code of the model code 0000012D" \
+    grep -q -x '0000012D-[0-9A-F]\{32\} (device code)' $dir/info.out
+  run json info --json
+  check "JSON: exit 0" exit_is json 0
+  check "JSON: version text" has $dir/json.out '"version_text": "build 2291 Orbis firmware 3.01.22 (2023-05-14)"'
+  check "JSON: family" has $dir/json.out '"protocol_family": 2'
+  check "JSON: no field missing" has $dir/json.out '"errors": {}'
+  end
+}
+
+# Before each reply, two blocks that are not the reply (the tail of an earlier one, another
+# command's header): each is a USB transfer of its own, so a read of its own, and passed over.
+case_stray_blocks() {
+  begin stray_blocks
+  plug g0
+  printer g0 --stray 2
+  run info info
+  check "exit 0" exit_is info 0
+  check "the product code" has $dir/info.out "KV30100A01 (product code)"
+  check "the version text" has $dir/info.out "Orbis firmware 3.01.22 (2023-05-14) (version)"
+  check "every field read" [ "$(wc -l < $dir/info.out)" = 7 ]
+  end
+}
+
+# Blocks that fill usblp's 1024-byte read buffer exactly, once and twice. The gadget ends such a
+# transfer with a zero-length packet, which usblp hands to the read after the block as a read
+# of 0 bytes: the next run on the same printer must not take it for the printer's answer.
+case_info_whole_blocks() {
+  begin info_whole_blocks
+  plug g0
+  for bytes in 1024 2048; do
+    printer g0 --version-text-bytes $bytes
+    run info$bytes info --json
+    run again$bytes info --json
+    kill $pid_g0; wait $pid_g0
+    for name in info$bytes again$bytes; do
+      check "$name: exit 0" exit_is $name 0
+      check "$name: version text" has $dir/$name.out \
+        '"version_text": "build 2291 Orbis firmware 3.01.22 (2023-05-14)"'
+      check "$name: no field missing" has $dir/$name.out '"errors": {}'
+    done
+  done
+  end
+}
+
+case_upgrade_single_image() {
+  begin upgrade_single_image
+  plug g1
+  printer g1 --family 1
+  run upgrade upgrade $FILES/kl1020.kfw --printer lp0
+  check "exit 0" exit_is upgrade 0
+  settle
+  check "the image arrived byte for byte" same $dir/g1/firmware $FILES/kl1020.bin
+  end
+}
+
+case_upgrade_multi_part() {
+  begin upgrade_multi_part
+  plug g0
+  printer g0
+  run upgrade upgrade $FILES/orbis.kmp --printer lp0
+  check "exit 0" exit_is upgrade 0
+  settle
+  check "both parts arrived byte for byte" same $dir/g0/firmware $FILES/orbis.kmp.bin
+  end
+}
+
+case_upgrade_raw_image() {
+  begin upgrade_raw_image
+  plug g0
+  printer g0
+  run upgrade upgrade $FILES/raw.bin --printer lp0
+  check "exit 0" exit_is upgrade 0
+  settle
+  check "the file arrived as it is" same $dir/g0/firmware $FILES/raw.bin
+  end
+}
+
+case_damaged_package() {
+  begin damaged_package
+  plug g0
+  printer g0
+  run upgrade upgrade $FILES/damaged.kfw --printer lp0
+  check "exit 4" exit_is upgrade 4
+  check "the reason" has $dir/upgrade.err "A firmware block cannot be unpacked."
+  settle
+  check "no firmware byte sent" [ "$(wc -c < $dir/g0/firmware)" = 0 ]
+  end
+}
+
+case_upgrade_all() {
+  begin upgrade_all
+  plug g0 g3
+  printer g0
+  printer g3
+  run all upgrade $FILES/orbis.kfw --all
+  check "exit 0" exit_is all 0
+  check "a line per printer and the summary" lines_are $dir/all.out <<EOF
+lp0  Orbis 300 (4B56015C)  upgraded (exit 0)
+lp1  Orbis 300 (4B56015C)  upgraded (exit 0)
+2 printers: 2 upgraded, 0 not; exit 0
+EOF
+  settle
+  check "the first printer's image" same $dir/g0/firmware $FILES/orbis.bin
+  check "the second printer's image" same $dir/g3/firmware $FILES/orbis.bin
+  end
+}
+
+# The printer leaves the bus halfway through a 1 MiB image.
+case_unplugged_midway() {
+  begin unplugged_midway
+  local gone_after=$((MiB / 2 + 1000))
+  plug g0
+  printer g0 --unplug-after $gone_after
+  start upgrade upgrade $FILES/large.kfw --printer lp0
+  while_korvex_runs plugged g0
+  local unplugged=$(now)
+  finish upgrade
+  local after=$(( $(now) - unplugged ))
+  check "exit 5: part of the firmware is in the printer" exit_is upgrade 5
+  check "the reason" has $dir/upgrade.err "Sending the firmware to the printer failed."
+  check "ended within 5 s of the unplug ($after/100 s)" [ $after -lt 500 ]
+  head -c $gone_after $FILES/large.bin > $dir/expected.bin
+  check "what it took is the image's beginning" same $dir/g0/firmware $dir/expected.bin
+  end
+}
+
+case_silent_printer() {
+  begin silent_printer
+  plug g0
+  printer g0 --silent
+  local t0=$(now)
+  run info info
+  local took=$(( $(now) - t0 ))
+  check "exit 1" exit_is info 1
+  check "the reason" has $dir/info.err "Communication with the printer failed."
+  check "after the 5-second read time-out ($took/100 s)" [ $took -ge 500 -a $took -lt 1500 ]
+  check "the first question asked once" [ "$(grep -c bytes $dir/g0/log)" = 1 ]
+  end
+}
+
+# devtmpfs makes /dev/usb/lpN root's, 0600; udev would give it the group lp, 0660. Left out, the
+# printer's reason names the device's group.
+case_permissions() {
+  begin permissions
+  plug g0
+  printer g0
+  run_as_tester denied list
+  check "tester: exit 3" exit_is denied 3
+  check "tester: lp0 left out, with its group named" has $dir/denied.out \
+    "lp0  left out: 4b56:015c: you may not read and write /dev/usb/lp0; it belongs to the group root"
+  chgrp lp /dev/usb/lp0
+  chmod 0660 /dev/usb/lp0
+  sed -i 's/^lp:x:7:$/lp:x:7:tester/' /etc/group
+  run_as_tester allowed info
+  sed -i 's/^lp:x:7:tester$/lp:x:7:/' /etc/group
+  check "tester in group lp: exit 0" exit_is allowed 0
+  check "tester in group lp: the information" has $dir/allowed.out "KV30100A01 (product code)"
+  end
+}
+
+# Ctrl+C during an upgrade: a warning, and the transfer goes on untouched. usblp's blocking write
+# ends with EINTR when a signal comes, also after its USB transfer was submitted; that piece has
+# gone out and must not be written again.
+interrupted_upgrade() {  # FILE EXPECTED
+  plug g0
+  printer g0 --rate 262144
+  # korvex in the foreground, as from a terminal: a shell starts a background job with SIGINT
+  # ignored, and korvex keeps a signal ignored that it was started with.
+  (
+    sleep 2
+    stat -c %s $dir/g0/firmware > $dir/taken
+    kill -INT $(pidof korvex)
+  ) &
+  korvex upgrade $1 --printer lp0 < /dev/null > $dir/upgrade.out 2> $dir/upgrade.err
+  echo $? > $dir/upgrade.exit
+  wait $!
+  local taken=$(cat $dir/taken)
+  check "Ctrl+C during the transfer ($taken bytes taken by then)" \
+    [ $taken -gt 0 -a $taken -lt $(wc -c < $2) ]
+  check "exit 0" exit_is upgrade 0
+  check "the warning" has $dir/upgrade.err "press Ctrl+C again to interrupt it all the same"
+  settle
+  check "every byte arrived exactly once" same $dir/g0/firmware $2
+}
+case_interrupted_multi_part() {
+  begin interrupted_multi_part
+  interrupted_upgrade $FILES/slow.kmp $FILES/slow.kmp.bin
+  end
+}
+case_interrupted_single_image() {
+  begin interrupted_single_image
+  interrupted_upgrade $FILES/large.kfw $FILES/large.bin
+  end
+}
+
+# usblp admits one open at a time: while korvex sends firmware, any other open is refused. Tried
+# over and over from the first firmware byte the printer took until the last 256 KiB (what the
+# gadget's queue and the last block may hold: korvex may be done by then), about 6 s at this rate.
+case_second_open_refused() {
+  begin second_open_refused
+  plug g0
+  printer g0 --rate 131072
+  start upgrade upgrade $FILES/large.kfw --printer lp0
+  local last=$(( $(wc -c < $FILES/large.bin) - 262144 )) taken=0 attempts=0 opened=0
+  while [ $taken -lt $last ] && running $korvex; do
+    if [ $taken -gt 0 ]; then
+      ( : > /dev/usb/lp0 ) 2>> $dir/opens.err && opened=$((opened + 1))
+      attempts=$((attempts + 1))
+    fi
+    taken=$(stat -c %s $dir/g0/firmware 2>/dev/null || echo 0)
+  done
+  finish upgrade
+  check "opens during the transfer: $attempts, all refused ($opened opened)" \
+    [ $attempts -ge 5 -a $opened = 0 ]
+  check "refused as busy" has $dir/opens.err "Device or resource busy"
+  check "korvex: exit 0" exit_is upgrade 0
+  settle
+  check "the image arrived byte for byte" same $dir/g0/firmware $FILES/large.bin
+  end
+}
+
+echo "@@@ guest up $(uname -r)"
+case_usblp_not_loaded
+insmod /lib/modules/usblp.ko
+case_list
+case_info_family1
+case_info_family2
+case_stray_blocks
+case_info_whole_blocks
+case_upgrade_single_image
+case_upgrade_multi_part
+case_upgrade_raw_image
+case_damaged_package
+case_upgrade_all
+case_unplugged_midway
+case_silent_printer
+case_permissions
+case_interrupted_multi_part
+case_interrupted_single_image
+case_second_open_refused
+echo "@@@ guest done"
+poweroff -f

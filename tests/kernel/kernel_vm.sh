@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# The kernel tests' virtual machine: Debian's own kernel under QEMU (TCG) with an initramfs made
+# here (busybox, the USB modules, korvex, korvex-gadget-printer, test files, guest_init.sh as
+# /init). One boot runs every case; each case's result is kept in a file of its own.
+#   kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK   fetch, build, boot; results in WORK
+#   kernel_vm.sh result WORK CASE                          a case's log; exit 0 pass, 1 fail, 77 skip
+# The kernel package is fetched with apt-get download into WORK/cache once and kept there.
+set -euo pipefail
+
+kSkip=77
+# A boot runs the cases in about a minute and a half; far longer means the guest hung.
+kBootSeconds=300
+modules=(usb-common usbcore udc-core dummy_hcd configfs libcomposite usb_f_printer usblp)
+
+die() { echo "kernel_vm: $*" >&2; exit 1; }
+
+# QEMU that cannot start at all (not installed, or refused here) is a skip, not a failure.
+qemu_refusal() {
+  command -v qemu-system-x86_64 >/dev/null || { echo "qemu-system-x86_64 is not installed"; return; }
+  local out
+  if ! out=$(echo quit | timeout 30 qemu-system-x86_64 -accel tcg -machine none -nodefaults \
+               -display none -monitor stdio 2>&1 >/dev/null); then
+    echo "qemu-system-x86_64 does not start: $(head -n 1 <<<"$out")"
+  fi
+}
+
+# The kernel package that linux-image-amd64 depends on, kept in the cache; its vmlinuz and the
+# modules unpacked beside it (plain .ko, or .ko.xz/.ko.zst made plain for busybox's insmod).
+# Debian replaces the package at each kernel update, and old package lists then name one the
+# mirror no longer has: the lists are updated once and the download tried again.
+kernel_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ { print $2; exit }'
+}
+download() {  # CACHE PACKAGE
+  (cd "$1" && apt-get download -q "$2" 2>&1 |
+     grep -v -e '^W: Download is performed unsandboxed' -e '^Get:' -e '^Fetched' >&2 || true)
+  ls "$1/$2"_*.deb >/dev/null 2>&1
+}
+fetch_kernel() {
+  local cache=$1 package deb
+  mkdir -p "$cache"
+  package=$(kernel_package)
+  if [ -z "$package" ] || ! ls "$cache/$package"_*.deb >/dev/null 2>&1; then
+    echo "kernel_vm: downloading ${package:-the kernel package}"
+    if [ -z "$package" ] || ! download "$cache" "$package"; then
+      apt-get update -q >/dev/null 2>&1 || die "apt-get update failed (needs root)"
+      package=$(kernel_package)
+      [ -n "$package" ] || die "apt-cache knows no linux-image-amd64"
+      download "$cache" "$package" || die "apt-get download $package failed"
+    fi
+    # Only the kernel in use is kept.
+    find "$cache" -mindepth 1 -maxdepth 1 ! -name "${package}*" -exec rm -rf {} +
+  fi
+  deb=$(ls "$cache/$package"_*.deb | tail -n 1)
+  kernel=$cache/${package}
+  if [ ! -f "$kernel/done" ]; then
+    rm -rf "$kernel"; mkdir -p "$kernel/tree" "$kernel/modules"
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel/tree" --wildcards './boot/vmlinuz-*' \
+      $(printf "*/%s.ko* " "${modules[@]}")
+    cp "$kernel"/tree/boot/vmlinuz-* "$kernel/vmlinuz"
+    local name file
+    for name in "${modules[@]}"; do
+      file=$(find "$kernel/tree" -name "$name.ko*" | head -n 1)
+      [ -n "$file" ] || die "$package has no module $name"
+      case $file in
+        *.ko) cp "$file" "$kernel/modules/$name.ko" ;;
+        *.ko.xz) xz -dc "$file" > "$kernel/modules/$name.ko" ;;
+        *.ko.zst) zstd -qdc "$file" > "$kernel/modules/$name.ko" ;;
+        *) die "$file: unknown module format" ;;
+      esac
+    done
+    rm -rf "$kernel/tree"
+    touch "$kernel/done"
+  fi
+}
+
+# The firmware files of the cases, and what each must deliver: images as firmware is (an ESC %
+# lead, bytes that compress about 2:1), packages built from them by korvex-fwpack.
+make_files() {
+  local files=$1 fwpack=$2
+  mkdir -p "$files"
+  (cd "$files" && python3 - <<'EOF'
+import random
+r = random.Random(11)
+def image(length, lead):
+    alphabet = [0, 1, 0x20, 0x4C, 0x8B] + list(range(256))
+    weights = [12] * 5 + [1] * 256
+    return lead + bytes(r.choices(alphabet, weights, k=length - len(lead)))
+for name, length, lead in [("kl1020.bin", 300000, b"\x1b%-12345X"), ("orbis.bin", 100000, b"\x1b%"),
+                           ("raw.bin", 200000, b"\x1b%-12345X"), ("large.bin", 1 << 20, b"\x1b%"),
+                           ("part1.bin", 40000, b"\x1b%-1"), ("part2.bin", 30000, b"\x1b%-2"),
+                           ("slow1.bin", 1 << 20, b"\x1b%-1"), ("slow2.bin", (1 << 20) - 4000, b"\x1b%-2")]:
+    open(name, "wb").write(image(length, lead))
+EOF
+  )
+  local orbis=(--product-code KV30100A01)
+  "$fwpack" build-single --product-code KL10220B01 --block-size 65536 "$files/kl1020.bin" "$files/kl1020.kfw"
+  "$fwpack" build-single "${orbis[@]}" --block-size 65536 "$files/orbis.bin" "$files/orbis.kfw"
+  "$fwpack" build-single "${orbis[@]}" --block-size 65536 "$files/large.bin" "$files/large.kfw"
+  "$fwpack" build-multi "${orbis[@]}" --required-version 3.01.22 --device-id 4B56015C \
+    --part "1:$files/part1.bin" --part "1:$files/part2.bin" "$files/orbis.kmp"
+  "$fwpack" build-multi "${orbis[@]}" --any-version --device-id 4B56015C \
+    --part "1:$files/slow1.bin" --part "1:$files/slow2.bin" "$files/slow.kmp"
+  cat "$files/part1.bin" "$files/part2.bin" > "$files/orbis.kmp.bin"
+  cat "$files/slow1.bin" "$files/slow2.bin" > "$files/slow.kmp.bin"
+  rm "$files"/part?.bin "$files"/slow?.bin
+  # The last block's checksum is wrong: found before anything is sent.
+  cp "$files/orbis.kfw" "$files/damaged.kfw"
+  local size; size=$(stat -c %s "$files/damaged.kfw")
+  printf '\x5a' | dd of="$files/damaged.kfw" bs=1 seek=$((size - 1)) conv=notrunc status=none
+} >/dev/null
+
+# The guest's root: busybox, the modules, korvex with the shared libraries it was linked with
+# and their loader, the gadget's printer side, the files, a user without rights, and /init.
+make_initramfs() {
+  local root=$1 korvex=$2 gadget_printer=$3 files=$4 out=$5 lib
+  rm -rf "$root"; mkdir -p "$root"/{bin,usr/bin,lib/modules,etc,proc,sys,dev,tmp}
+  chmod 0755 "$root"; chmod 1777 "$root/tmp"
+  cp /bin/busybox "$root/bin/busybox"
+  ln -s busybox "$root/bin/sh"
+  cp "$kernel"/modules/*.ko "$root/lib/modules/"
+  cp "$korvex" "$gadget_printer" "$root/usr/bin/"
+  for lib in $(ldd "$korvex" | grep -o '/[^ ]*'); do
+    mkdir -p "$root$(dirname "$lib")"
+    cp -L "$lib" "$root$lib"
+  done
+  cp -r "$files" "$root/files"
+  printf 'root:x:0:0:root:/root:/bin/sh\ntester:x:1000:1000:tester:/tmp:/bin/sh\n' > "$root/etc/passwd"
+  printf 'root:x:0:\nlp:x:7:\ntester:x:1000:\n' > "$root/etc/group"
+  cp "$(dirname "$0")/guest_init.sh" "$root/init"
+  chmod 0755 "$root/init"
+  (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$out"
+}
+
+# The cases' results from the console: the lines between "@@@ case NAME begin" and
+# "@@@ case NAME end VERDICT" into results/NAME.log and results/NAME.verdict.
+split_results() {
+  local console=$1 results=$2
+  rm -rf "$results"; mkdir -p "$results"
+  tr -d '\r' < "$console" | awk -v out="$results" '
+    /^@@@ case [^ ]+ begin$/ { name = $3; file = out "/" name ".log"; printf "" > file; next }
+    /^@@@ case [^ ]+ end / { if (name == $3) print $5 > (out "/" name ".verdict"); name = ""; next }
+    name != "" { print >> file }'
+}
+
+boot() {
+  local work=$1 korvex=$2 gadget_printer=$3 fwpack=$4 why
+  mkdir -p "$work"
+  rm -f "$work/skipped" "$work/console.log"
+  rm -rf "$work/results"
+  why=$(qemu_refusal)
+  if [ -n "$why" ]; then
+    echo "$why" > "$work/skipped"
+    echo "kernel tests skipped: $why"
+    exit $kSkip
+  fi
+  local t0=$SECONDS
+  fetch_kernel "$work/cache"
+  local t1=$SECONDS
+  make_files "$work/files" "$fwpack"
+  make_initramfs "$work/root" "$korvex" "$gadget_printer" "$work/files" "$work/initrd.gz"
+  local t2=$SECONDS
+  local status=0
+  timeout $kBootSeconds qemu-system-x86_64 -accel tcg -cpu max -m 1024 -nographic -no-reboot \
+    -net none -kernel "$kernel/vmlinuz" -initrd "$work/initrd.gz" \
+    -append "console=ttyS0 quiet panic=-1" < /dev/null > "$work/console.log" 2>&1 || status=$?
+  split_results "$work/console.log" "$work/results"
+  echo "kernel_vm: kernel $((t1 - t0)) s, initramfs $((t2 - t1)) s, boot and cases $((SECONDS - t2)) s"
+  echo "kernel_vm: $(ls "$work/results"/*.verdict 2>/dev/null | wc -l) cases ran; console in $work/console.log"
+  [ $status -ne 124 ] || die "the guest did not power off within $kBootSeconds s"
+  [ $status -eq 0 ] || die "qemu-system-x86_64 ended with $status"
+  grep -q '^@@@ guest done' "$work/console.log" || die "the guest did not finish its cases"
+}
+
+result() {
+  local work=$1 name=$2
+  if [ -f "$work/skipped" ]; then
+    echo "kernel tests skipped: $(cat "$work/skipped")"
+    exit $kSkip
+  fi
+  if [ ! -f "$work/results/$name.verdict" ]; then
+    echo "no result of $name: the guest did not run it to its end; see $work/console.log"
+    [ ! -f "$work/results/$name.log" ] || cat "$work/results/$name.log"
+    exit 1
+  fi
+  cat "$work/results/$name.log"
+  [ "$(cat "$work/results/$name.verdict")" = PASS ]
+}
+
+case ${1:-} in
+  boot) shift; boot "$@" ;;
+  result) shift; result "$@" ;;
+  *) die "usage: kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK | result WORK CASE" ;;
+esac
