@@ -2,9 +2,10 @@
 // chosen language.
 #include <windows.h>
 
+#include "app/built_in_tables.h"
 #include "app/app_state.h"
-#include "app/stored_tables.h"
-#include "app/tables.h"
+#include "tables/stored_tables.h"
+#include "tables/tables.h"
 
 namespace {
 

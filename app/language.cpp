@@ -6,7 +6,7 @@
 
 #include "app/app_state.h"
 #include "app/language_map.h"
-#include "app/tables.h"
+#include "tables/tables.h"
 
 int ChooseLanguage() {
   app.currentLanguage = LanguageForLangId(GetUserDefaultLangID());

@@ -16,7 +16,7 @@
 #include "app/notice.h"
 #include "app/query_worker.h"
 #include "app/report.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "app/upgrade_worker.h"
 
 #if defined(_WIN32) && !defined(_WIN64)

@@ -5,8 +5,8 @@
 #include "app/main_window.h"
 #include "app/notice.h"
 #include "app/printer_menu.h"
-#include "app/tables.h"
-#include "device/discovery.h"
+#include "app/built_in_tables.h"
+#include "app/printer_state.h"
 #include "device/maintenance.h"
 #include "device/transaction.h"
 

@@ -5,8 +5,8 @@
 
 #include "app/app_state.h"
 #include "app/notice.h"
-#include "app/tables.h"
-#include "device/discovery.h"
+#include "app/built_in_tables.h"
+#include "app/printer_state.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/printer_menu.h"
-#include "app/tables.h"
-#include "device/discovery.h"
+#include "app/built_in_tables.h"
+#include "app/printer_state.h"
 #include "info/information_query.h"
 
 int StartInformationQuery() {

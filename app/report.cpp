@@ -10,7 +10,7 @@
 
 #include "app/app_state.h"
 #include "app/notice.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "info/report_lines.h"
 
 #if defined(_WIN32) && !defined(_WIN64)

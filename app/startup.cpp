@@ -8,7 +8,7 @@
 #include "app/language.h"
 #include "app/main_window.h"
 #include "app/notice.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "app/upgrade_worker.h"
 
 namespace {

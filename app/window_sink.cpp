@@ -7,10 +7,10 @@
 
 #include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "device/bounded_format.h"
 #include "device/compatibility.h"
-#include "firmware/upgrade.h"
+#include "upgrade/upgrade.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ void AddNoteToSnapshot(wchar_t *snapshot, const wchar_t *note) {
 
 }  // namespace
 
-OperationSink &ActiveSink() { return windowSink; }
+int WindowSink::Language() const { return app.currentLanguage; }
 
 WindowSink &TheWindowSink() { return windowSink; }
 
@@ -92,7 +92,7 @@ void WindowSink::ReportFailure(const wchar_t *shortText, const wchar_t *paneDeta
   wchar_t previous[kPaneUnits] = {};
   GetWindowTextW(app.infoPane, previous, kPaneUnits);
   wchar_t detail[kPaneUnits];
-  FormatBounded(detail, kPaneUnits, InternalString(kOneStringFormat), FailureDetail(paneDetail));
+  FormatBounded(detail, kPaneUnits, InternalString(kOneStringFormat), FailureDetail(app.currentLanguage, paneDetail));
   wchar_t line[kPaneUnits];
   FormatBounded(line, kPaneUnits, InternalString(kFailureLineFormat), previous, shortText, detail);
   SetWindowTextW(app.infoPane, line);
@@ -101,7 +101,7 @@ void WindowSink::ReportFailure(const wchar_t *shortText, const wchar_t *paneDeta
     // then its own detail where that adds something.
     wchar_t reason[kPaneUnits];
     FormatBounded(reason, kPaneUnits, InternalString(kFailureReasonFormat), shortText, detail);
-    const wchar_t *extra = FailureDetail(boxDetail);
+    const wchar_t *extra = FailureDetail(app.currentLanguage, boxDetail);
     wchar_t text[kPaneUnits];
     if (std::wcsstr(reason, extra) != nullptr) {
       FormatBounded(text, kPaneUnits, InternalString(kOneStringFormat), reason);
@@ -143,7 +143,7 @@ void WindowSink::FileAccepted(FirmwareKind kind) {
   }
 }
 
-void WindowSink::ModelNote(int category) { AddNoteToSnapshot(snapshot_, CategoryNote(category)); }
+void WindowSink::ModelNote(int category) { AddNoteToSnapshot(snapshot_, CategoryNote(app.currentLanguage, category)); }
 
 void WindowSink::ShowCheckLine(uint64_t read) {
   wchar_t line[kPaneUnits];

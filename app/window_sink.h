@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "device/operation_sink.h"
-#include "firmware/upgrade_texts.h"
+#include "tables/upgrade_texts.h"
 
 // The ticker thread: appends a dot to the pane's text every 250 ms, 128 times at most. Its
 // parameter is an event that ends it early, or nullptr to let it run out.
@@ -24,6 +24,8 @@ void StopProgressTicker(TickerThread *ticker);
 
 class WindowSink : public OperationSink {
  public:
+  // The chosen language, as it is when asked (the menu may change it between operations).
+  int Language() const override;
   void WaitBegins() override;
   void WaitEnds() override;
   void ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail,
@@ -57,5 +59,5 @@ class WindowSink : public OperationSink {
   uint64_t checkShown_ = 0;  // bytes read when the check line was last written
 };
 
-// The one sink of the window program (ActiveSink() returns it).
+// The one sink of the window program, the sink of its printer's connection.
 WindowSink &TheWindowSink();

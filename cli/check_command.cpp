@@ -6,13 +6,13 @@
 #include <new>
 #include <vector>
 
-#include "app/tables.h"
+#include "tables/tables.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "firmware/firmware_file.h"
 #include "firmware/package.h"
 #include "firmware/package_reader.h"
-#include "firmware/upgrade_texts.h"
+#include "tables/upgrade_texts.h"
 
 namespace {
 

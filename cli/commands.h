@@ -2,9 +2,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+struct UpgradeOptions {
+  std::string file;
+  std::vector<std::string> printers;  // --printer, once or more; none: the only printer
+  bool all = false;                   // every printer found
+  int jobs = 0;                       // how many printers at once; 0: all of them
+  bool json = false;
+  bool verify = false;                // wait for each printer to come back on its new firmware
+  int verifySeconds = 600;
+  std::string expectVersion;          // the version it must come back with; empty: any
+  int stallSeconds = 120;             // a firmware write that takes nothing this long fails
+};
 
 int RunInfo(const std::string &printer, bool json);
-int RunUpgrade(const std::string &file, const std::string &printer, bool all);
+int RunUpgrade(const UpgradeOptions &options);
 int RunMaintenance(int command, const std::string &printer, bool yes);
 int ListMaintenanceCommands();
 int RunCheck(const std::string &file, bool json);

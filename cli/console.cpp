@@ -2,10 +2,11 @@
 #include "cli/console.h"
 
 #include <cwchar>
+#include <mutex>
 
 #include <nlohmann/json.hpp>
 
-#include "app/tables.h"
+#include "tables/tables.h"
 #include "device/bounded_format.h"
 #include "os/text.h"
 
@@ -21,8 +22,16 @@ namespace {
 
 bool IsControl(wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
-// Line ends are "\n" inside the program and CR LF on Windows.
+std::mutex &OutputLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// Line ends are "\n" inside the program and CR LF on Windows. Each text is written whole: the
+// printers of an upgrade write from threads of their own. A write that fails (output nobody
+// reads any more) is dropped.
 void Write(std::FILE *stream, const std::string &utf8) {
+  std::lock_guard<std::mutex> lock(OutputLock());
 #ifdef _WIN32
   std::string text;
   for (size_t i = 0; i < utf8.size(); ++i) {

@@ -16,6 +16,7 @@ constexpr int kExitUsage = 2;     // bad arguments
 constexpr int kExitNoPrinter = 3; // no printer, or several and none named
 constexpr int kExitNothingSent = 4;     // refused: nothing was sent (file, printer or model)
 constexpr int kExitSendIncomplete = 5;  // failed after firmware reached the printer
+constexpr int kExitNotSeenBack = 6;     // sent whole, but not seen back on the new firmware
 
 // Makes standard output and error take UTF-8 bytes as they are (Windows: binary mode, and the
 // console's code page UTF-8).

@@ -1,51 +1,52 @@
-// The command line's sink.
+// A printer's sink on the command line.
 #include "cli/console_sink.h"
 
 #include <cstdio>
 
-#include "app/tables.h"
 #include "cli/console.h"
 #include "cli/interrupts.h"
+#include "cli/progress_board.h"
 #include "device/bounded_format.h"
 #include "device/compatibility.h"
-#include "firmware/upgrade.h"
-#include "firmware/upgrade_texts.h"
+#include "tables/tables.h"
+#include "tables/upgrade_texts.h"
+#include "upgrade/upgrade.h"
 
 namespace {
 
 constexpr int kBarWidth = 24;
-constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
-
-ConsoleSink consoleSink;
 
 }  // namespace
 
-OperationSink &ActiveSink() { return consoleSink; }
+ConsoleSink::ConsoleSink(const std::string &prefix) : prefix_(prefix) {}
 
-ConsoleSink &TheConsoleSink() { return consoleSink; }
-
-void ConsoleSink::Begin(const std::string &prefix) {
+ConsoleSink::~ConsoleSink() {
   EndTransfer();
-  prefix_ = prefix;
-  bytesWritten_ = 0;
-  lastFailure_.clear();
-  active_ = false;
+  EndProgress();
 }
+
+int ConsoleSink::Language() const { return kEnglish; }
 
 // Every line of it begins with the prefix, so that the lines of several printers stay apart.
 void ConsoleSink::Say(const std::string &utf8) {
-  EndProgress();
   std::string text = prefix_;
   for (const char c : utf8) {
     text.push_back(c);
     if (c == '\n') text += prefix_;
   }
-  Err(text + "\n");
+  ProgressBoard::Shared().Message(text + "\n");
 }
 
 void ConsoleSink::FinishProgress() {
-  if (active_) ShowProgress(total_);
+  if (active_) ShowProgress(total_, true);
   EndProgress();
+}
+
+double ConsoleSink::TransferRate() const {
+  if (transferStarted_ == std::chrono::steady_clock::time_point()) return 0;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - transferStarted_).count();
+  return seconds > 0 ? static_cast<double>(bytesWritten_) / seconds : 0;
 }
 
 void ConsoleSink::ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail,
@@ -53,7 +54,7 @@ void ConsoleSink::ReportFailure(const wchar_t *shortText, const wchar_t *paneDet
   // The reason as the window program's pane line gives it: the short text, then its detail.
   wchar_t text[kPaneUnits];
   FormatBounded(text, kPaneUnits, InternalString(kFailureReasonFormat), shortText,
-                FailureDetail(paneDetail));
+                FailureDetail(kEnglish, paneDetail));
   lastFailure_ = OneLine(text);
   while (!lastFailure_.empty() && lastFailure_.back() == ' ') lastFailure_.pop_back();
   Say("error: " + Plain(text));
@@ -61,23 +62,33 @@ void ConsoleSink::ReportFailure(const wchar_t *shortText, const wchar_t *paneDet
 
 void ConsoleSink::FileAccepted(FirmwareKind kind) {
   Say(OwnWords(kValidFileFormat));
-  if (kind == FirmwareKind::MultiPart) Say("note: " + Plain(UiText(kAfterTransferNoteText)));
+  if (kind == FirmwareKind::MultiPart) {
+    Say("note: " + Plain(UiTextIn(kEnglish, kAfterTransferNoteText)));
+  }
 }
 
-void ConsoleSink::ModelNote(int category) { Say("note: " + Plain(CategoryNote(category))); }
+void ConsoleSink::ModelNote(int category) {
+  Say("note: " + Plain(CategoryNote(kEnglish, category)));
+}
 
 void ConsoleSink::FileCheckBegins(uint64_t size) {
-  StartProgress(Plain(UiText(kCheckWordText)), size, false);
+  StartProgress(Plain(UiTextIn(kEnglish, kCheckWordText)), size, false);
 }
 
 void ConsoleSink::FileCheckProgress(uint64_t read, uint64_t) { ShowProgress(read); }
 
-void ConsoleSink::FileCheckEnds() { FinishProgress(); }
+// The printer's line goes on with the transfer.
+void ConsoleSink::FileCheckEnds() {
+  if (active_) ShowProgress(total_, true);
+  active_ = false;
+}
 
 void ConsoleSink::TransferBegins(FirmwareKind kind, uint32_t total) {
   if (!flowing_) UpgradeInterrupts::FirmwareFlows(true);
   flowing_ = true;
-  StartProgress(Plain(UiText(kTransferWordText)), total, kind == FirmwareKind::MultiPart);
+  transferStarted_ = std::chrono::steady_clock::now();
+  StartProgress(Plain(UiTextIn(kEnglish, kTransferWordText)), total,
+                kind == FirmwareKind::MultiPart);
 }
 
 void ConsoleSink::PartBegins(uint32_t index, uint32_t) { ShowProgress(index); }
@@ -94,27 +105,24 @@ void ConsoleSink::EndTransfer() {
 }
 
 void ConsoleSink::StartProgress(const std::string &label, uint64_t total, bool parts) {
-  EndProgress();
+  ProgressBoard &board = ProgressBoard::Shared();
   active_ = true;
   parts_ = parts;
-  terminal_ = IsTerminal(stderr);
   label_ = label;
   total_ = total;
-  done_ = 0;
   tenthShown_ = -1;
   started_ = std::chrono::steady_clock::now();
-  drawn_ = started_ - kRedrawInterval;
-  drawnWidth_ = 0;
-  ShowProgress(0);
+  // One line per printer on a terminal: the transfer takes the check's place.
+  if (board.Terminal() && row_ < 0) row_ = board.AddRow();
+  ShowProgress(0, true);
 }
 
-void ConsoleSink::ShowProgress(uint64_t done) {
+void ConsoleSink::ShowProgress(uint64_t done, bool force) {
   if (!active_) return;
-  done_ = done;
   const double fraction =
       total_ == 0 ? 1.0 : static_cast<double>(done > total_ ? total_ : done) / total_;
-  const auto now = std::chrono::steady_clock::now();
-  const double seconds = std::chrono::duration<double>(now - started_).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   char amount[96];
   if (parts_) {
     std::snprintf(amount, sizeof amount, "part %llu of %llu",
@@ -123,7 +131,8 @@ void ConsoleSink::ShowProgress(uint64_t done) {
   } else {
     std::snprintf(amount, sizeof amount, "%s of %s", Size(done).c_str(), Size(total_).c_str());
   }
-  if (!terminal_) {
+  ProgressBoard &board = ProgressBoard::Shared();
+  if (!board.Terminal()) {
     // Plain lines: the start, then each tenth reached.
     const int tenth = static_cast<int>(fraction * 10);
     if (tenth == tenthShown_) return;
@@ -131,11 +140,9 @@ void ConsoleSink::ShowProgress(uint64_t done) {
     char line[160];
     std::snprintf(line, sizeof line, "%s%s: %3d%% (%s)\n", prefix_.c_str(), label_.c_str(),
                   tenth * 10, amount);
-    Err(line);
+    board.Message(line);
     return;
   }
-  if (now - drawn_ < kRedrawInterval && done < total_) return;
-  drawn_ = now;
   std::string bar(kBarWidth, '-');
   for (int i = 0; i < static_cast<int>(fraction * kBarWidth); ++i) bar[i] = '#';
   std::string speed;
@@ -144,16 +151,13 @@ void ConsoleSink::ShowProgress(uint64_t done) {
     speed = "  " + Size(static_cast<uint64_t>(rate)) + "/s";
     if (done < total_) speed += "  " + Duration((total_ - done) / rate) + " left";
   }
-  std::string line = prefix_ + label_ + " [" + bar + "] " +
-                     std::to_string(static_cast<int>(fraction * 100)) + "%  " + amount + speed;
-  const size_t width = line.size();
-  if (width < drawnWidth_) line.append(drawnWidth_ - width, ' ');
-  drawnWidth_ = width;
-  Err("\r" + line);
+  board.SetRow(row_, prefix_ + label_ + " [" + bar + "] " +
+                         std::to_string(static_cast<int>(fraction * 100)) + "%  " + amount + speed,
+               force || done >= total_);
 }
 
 void ConsoleSink::EndProgress() {
-  if (!active_) return;
   active_ = false;
-  if (terminal_) Err("\n");
+  if (row_ >= 0) ProgressBoard::Shared().EndRow(row_);
+  row_ = -1;
 }

@@ -1,6 +1,7 @@
-// The command line's sink: failures and the upgrade's notes as lines on standard error, the
-// file check and the transfer as a progress bar there when it is a terminal (bytes, rate, time
-// left), as plain lines at every tenth otherwise.
+// A printer's sink on the command line: its failures and the upgrade's notes as lines on
+// standard error, its file check and transfer as a progress line of the board there (bytes,
+// rate, time left) on a terminal, as plain lines at every tenth otherwise. One sink per printer,
+// so that several printers can be driven at once; each line starts with the sink's prefix.
 #pragma once
 
 #include <chrono>
@@ -11,20 +12,27 @@
 
 class ConsoleSink : public OperationSink {
  public:
-  // Lines of the next operation begin with prefix (the printer's id when several are run).
-  void Begin(const std::string &prefix);
-  // Whether a write put firmware bytes into the printer since Begin, and how many.
+  // Lines of this printer begin with prefix (its id when several are run).
+  explicit ConsoleSink(const std::string &prefix = std::string());
+  ~ConsoleSink() override;
+
+  // Whether a write put firmware bytes into the printer, and how many.
   bool FirmwareReachedPrinter() const { return bytesWritten_ > 0; }
   uint64_t FirmwareBytesWritten() const { return bytesWritten_; }
   // The transfer has ended, whichever way: firmware no longer flows.
   void EndTransfer();
-  // The last failure reported since Begin, on one line; empty when there was none.
+  // The last failure reported, on one line; empty when there was none.
   const std::string &LastFailure() const { return lastFailure_; }
   // A line of the operation on standard error.
   void Say(const std::string &utf8);
   // The transfer has ended well: its progress shows all of it, and the line is ended.
   void FinishProgress();
+  // The printer's progress line is ended as it stands (the sink's end does it too).
+  void EndProgress();
+  // The transfer's rate so far in bytes per second (0 before it began).
+  double TransferRate() const;
 
+  int Language() const override;
   void ReportFailure(const wchar_t *shortText, const wchar_t *paneDetail,
                      const wchar_t *boxDetail) override;
   void FileAccepted(FirmwareKind kind) override;
@@ -40,8 +48,7 @@ class ConsoleSink : public OperationSink {
 
  private:
   void StartProgress(const std::string &label, uint64_t total, bool parts);
-  void ShowProgress(uint64_t done);
-  void EndProgress();
+  void ShowProgress(uint64_t done, bool force = false);
 
   std::string prefix_;
   uint64_t bytesWritten_ = 0;
@@ -49,16 +56,12 @@ class ConsoleSink : public OperationSink {
   std::string lastFailure_;
 
   // The progress shown now.
+  int row_ = -1;
   bool active_ = false;
   bool parts_ = false;
-  bool terminal_ = false;
   std::string label_;
   uint64_t total_ = 0;
-  uint64_t done_ = 0;
   int tenthShown_ = -1;
   std::chrono::steady_clock::time_point started_;
-  std::chrono::steady_clock::time_point drawn_;
-  size_t drawnWidth_ = 0;
+  std::chrono::steady_clock::time_point transferStarted_;
 };
-
-ConsoleSink &TheConsoleSink();

@@ -4,14 +4,13 @@
 
 #include <vector>
 
-#include "app/tables.h"
+#include "cli/english_texts.h"
+#include "tables/tables.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/console_sink.h"
 #include "cli/printers.h"
-#include "device/discovery.h"
 #include "info/information_query.h"
-#include "info/model_identification.h"
 
 namespace {
 
@@ -36,57 +35,58 @@ nlohmann::json Field(const char *name, const wchar_t *value, StepResult result,
   return nullptr;
 }
 
-nlohmann::json Report(const FoundPrinter &printer, const InformationQueryResult &result) {
+nlohmann::json Report(const FoundPrinter &printer, const PrinterConnection &connection,
+                      const InformationQueryResult &result) {
   nlohmann::json errors = nlohmann::json::object();
   const StepResult *steps = result.steps;
+  const InformationFields &f = connection.fields;
   nlohmann::json out = {
       {"id", printer.id},
       {"serial", printer.serial},
       {"device_path", printer.devicePath},
       {"vendor_id", printer.vendorId},
       {"product_id", printer.productId},
-      {"display_name", Utf8(currentDisplayName)},
-      {"protocol_family", protocolFamily},
+      {"display_name", Utf8(connection.displayName)},
+      {"protocol_family", connection.protocolFamily},
   };
-  out["model_code"] = Field("model_code", modelCode, steps[kModelStep], &errors);
-  out["firmware_version"] = Field("firmware_version", firmwareVersion, steps[kFirmwareStep], &errors);
-  out["product_code"] = Field("product_code", productCode, steps[kProductCodeStep], &errors);
-  out["mac_address"] = Field("mac_address", macAddress, steps[kMacStep], &errors);
-  out["memory_mb"] = Field("memory_mb", memorySize, steps[kMemoryStep], &errors);
-  if (steps[kMemoryStep] == StepResult::Read) out["memory_mb"] = std::stoul(Utf8(memorySize));
-  out["version_text"] = Field("version_text", versionText, steps[kVersionStep], &errors);
+  out["model_code"] = Field("model_code", f.modelCode, steps[kModelStep], &errors);
+  out["firmware_version"] =
+      Field("firmware_version", f.firmwareVersion, steps[kFirmwareStep], &errors);
+  out["product_code"] = Field("product_code", f.productCode, steps[kProductCodeStep], &errors);
+  out["mac_address"] = Field("mac_address", f.macAddress, steps[kMacStep], &errors);
+  out["memory_mb"] = Field("memory_mb", f.memorySize, steps[kMemoryStep], &errors);
+  if (steps[kMemoryStep] == StepResult::Read) out["memory_mb"] = std::stoul(Utf8(f.memorySize));
+  out["version_text"] = Field("version_text", f.versionText, steps[kVersionStep], &errors);
   if (result.deviceCodeComputed) {
-    out["device_code"] = Utf8(deviceCode);
+    out["device_code"] = Utf8(f.deviceCode);
   } else {
     out["device_code"] = nullptr;
     errors["device_code"] = result.failures ? "not computed: a question failed"
                                             : "the system's MD5 could not be used";
   }
   out["errors"] = errors;
-  out["report"] = Utf8(infoText);
+  out["report"] = Utf8(f.infoText);
   return out;
 }
 
 }  // namespace
 
 int RunInfo(const std::string &wanted, bool json) {
-  std::vector<FoundPrinter> printers;
+  ConsoleSink sink;
   int exitCode = kExitDone;
-  const int chosen = ChooseAndSelectPrinter(wanted, &printers, &exitCode);
-  if (chosen < 0) return exitCode;
-  if (!SelectedPrinterOpens()) return kExitFailed;
-  ConsoleSink &sink = TheConsoleSink();
-  sink.Begin("");
-  const int refused = PrepareInformationQuery();
+  const std::unique_ptr<HeldPrinter> printer = OpenChosenPrinter(wanted, &sink, &exitCode);
+  if (!printer) return exitCode;
+  PrinterConnection &connection = printer->connection();
+  const int refused = PrepareInformationQuery(connection);
   if (refused) {
     sink.Say("error: " + Plain(InternalString(refused == 1 ? 40 : 41)));
     return kExitNothingSent;
   }
-  const InformationQueryResult result = AskInformationQuestions();
+  const InformationQueryResult result = AskInformationQuestions(connection);
   if (json) {
-    Out(JsonText(Report(printers[chosen], result)));
+    Out(JsonText(Report(printer->found(), connection, result)));
   } else {
-    Out(Plain(infoText) + "\n");
+    Out(Plain(connection.fields.infoText) + "\n");
   }
   if (result.failures) {
     sink.Say("error: " + Plain(UiText(31)));

@@ -6,7 +6,8 @@
 #include <mutex>
 #include <vector>
 
-#include "app/tables.h"
+#include "cli/english_texts.h"
+#include "tables/tables.h"
 #include "cli/console.h"
 #include "device/transport.h"
 

@@ -37,7 +37,7 @@ int Run(int argc, char **argv) {
   app.footer(kExitCodesText);
 
   std::string printer, file;
-  bool json = false, all = false, yes = false, listCommands = false;
+  bool json = false, yes = false, listCommands = false;
   int command = 0;
   const char kPrinterHelp[] =
       "the printer: its id from korvex list (lpN on Linux, the device path on Windows) or its "
@@ -50,12 +50,33 @@ int Run(int argc, char **argv) {
   info->add_option("--printer", printer, kPrinterHelp);
   info->add_flag("--json", json, "JSON with a field each; a field not read is null, with the reason");
 
+  UpgradeOptions upgradeOptions;
   CLI::App *upgrade = app.add_subcommand(
-      "upgrade", "Check FILE against the printer and as a whole, then send it to the printer");
-  upgrade->add_option("FILE", file, "the firmware file: package or raw image")->required();
-  CLI::Option *upgradePrinter = upgrade->add_option("--printer", printer, kPrinterHelp);
-  upgrade->add_flag("--all", all, "every printer found, one after the other")
+      "upgrade", "Check FILE as a whole, then against each printer, then send it to the printers");
+  upgrade->add_option("FILE", upgradeOptions.file, "the firmware file: package or raw image")
+      ->required();
+  CLI::Option *upgradePrinter = upgrade->add_option(
+      "--printer", upgradeOptions.printers,
+      std::string(kPrinterHelp) + "; give it again for each printer to upgrade at once");
+  upgrade->add_flag("--all", upgradeOptions.all, "every printer found, all at once")
       ->excludes(upgradePrinter);
+  upgrade->add_option("--jobs", upgradeOptions.jobs,
+                      "how many printers at once (1: one after the other); all by default")
+      ->check(CLI::PositiveNumber);
+  upgrade->add_flag("--json", upgradeOptions.json,
+                    "JSON on standard output: a result for each printer, and the run's code");
+  upgrade->add_flag("--verify", upgradeOptions.verify,
+                    "wait for each printer to restart and tell the firmware it runs then "
+                    "(before -> after); one not back in time ends with 6");
+  upgrade->add_option("--verify-timeout", upgradeOptions.verifySeconds,
+                      "seconds to wait for a printer to restart (default 600)")
+      ->check(CLI::PositiveNumber);
+  upgrade->add_option("--expect-version", upgradeOptions.expectVersion,
+                      "with --verify: the firmware version a printer must come back with (else 6)");
+  upgrade->add_option("--stall-timeout", upgradeOptions.stallSeconds,
+                      "seconds a firmware write may take nothing before that printer's transfer "
+                      "ends with 5 (default 120)")
+      ->check(CLI::PositiveNumber);
 
   CLI::App *maintenance = app.add_subcommand(
       "maintenance", "Send maintenance command N (1-18; --list shows them) to the printer");
@@ -82,7 +103,13 @@ int Run(int argc, char **argv) {
   if (!LoadBuiltInTables()) return kExitFailed;
   if (list->parsed()) return RunList(json);
   if (info->parsed()) return RunInfo(printer, json);
-  if (upgrade->parsed()) return RunUpgrade(file, printer, all);
+  if (upgrade->parsed()) {
+    if (!upgradeOptions.expectVersion.empty() && !upgradeOptions.verify) {
+      Err("korvex: --expect-version goes with --verify\n");
+      return kExitUsage;
+    }
+    return RunUpgrade(upgradeOptions);
+  }
   if (maintenance->parsed()) {
     return listCommands ? ListMaintenanceCommands() : RunMaintenance(command, printer, yes);
   }

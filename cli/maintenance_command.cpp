@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/tables.h"
+#include "cli/english_texts.h"
+#include "tables/tables.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/console_sink.h"
@@ -16,8 +17,9 @@
 namespace {
 
 std::string Label(int command) {
-  const wchar_t *group = MaintenanceGroupLabel(command);
-  return (group ? Plain(group) + ": " : std::string()) + Plain(MaintenanceLabel(command));
+  const wchar_t *group = MaintenanceGroupLabel(kEnglish, command);
+  return (group ? Plain(group) + ": " : std::string()) +
+         Plain(MaintenanceLabel(kEnglish, command));
 }
 
 bool Confirmed() {
@@ -46,13 +48,12 @@ int RunMaintenance(int command, const std::string &wanted, bool yes) {
         ") acts on the printer at once; without a terminal to ask on, confirm it with --yes\n");
     return kExitUsage;
   }
-  std::vector<FoundPrinter> printers;
+  ConsoleSink sink;
   int exitCode = kExitDone;
-  if (ChooseAndSelectPrinter(wanted, &printers, &exitCode) < 0) return exitCode;
-  if (!SelectedPrinterOpens()) return kExitFailed;
-  ConsoleSink &sink = TheConsoleSink();
-  sink.Begin("");
-  const int refused = CheckMaintenanceModel();
+  const std::unique_ptr<HeldPrinter> printer = OpenChosenPrinter(wanted, &sink, &exitCode);
+  if (!printer) return exitCode;
+  PrinterConnection &connection = printer->connection();
+  const int refused = CheckMaintenanceModel(connection);
   if (refused) {
     sink.Say("error: " + Plain(InternalString(refused == 1 ? 40 : 41)));
     return kExitNothingSent;
@@ -62,13 +63,13 @@ int RunMaintenance(int command, const std::string &wanted, bool yes) {
     return kExitNothingSent;
   }
   MaintenanceRecord chosen;
-  if (!ChooseMaintenanceRecord(command, &chosen)) {
+  if (!ChooseMaintenanceRecord(connection.protocolFamily, command, &chosen)) {
     sink.Say("error: this printer has no command \"" + Label(command) + "\"; nothing was sent");
     return kExitNothingSent;
   }
-  LoadMaintenanceSlot(chosen);
+  LoadMaintenanceSlot(connection, chosen);
   unsigned int length = 0;
-  if (RunTransaction(0, &length, chosen.writeOnly)) {
+  if (RunTransaction(connection, 0, &length, chosen.writeOnly)) {
     sink.Say("error: " + Label(command) + ": " + Plain(UiText(30)));
     return kExitFailed;
   }

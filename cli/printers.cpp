@@ -4,11 +4,15 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <mutex>
 
-#include "app/tables.h"
+#include "cli/english_texts.h"
+#include "tables/tables.h"
 #include "cli/console.h"
+#include "cli/console_sink.h"
 #include "device/discovery.h"
 #include "device/transport.h"
+#include "info/model_identification.h"
 
 namespace {
 
@@ -37,15 +41,17 @@ void SayNoPrinter() {
 
 bool FindPrinters(std::vector<FoundPrinter> *printers) {
   printers->clear();
-  const int count = ListPrinters();
+  PrinterEntry list[kMaxPrinters];
+  const int count = ListPrinterInterfaces(list, kMaxPrinters);
   if (count < 0) return false;
   for (int i = 0; i < count; ++i) {
-    const PrinterEntry &entry = printerList[i];
+    const PrinterEntry &entry = list[i];
     const PrinterPortInfo port = DescribePrinterInterface(entry.devicePath);
     FoundPrinter printer;
-    printer.index = i;
+    printer.entry = entry;
     printer.id = port.id;
     printer.serial = port.serial;
+    printer.port = port.port;
     printer.devicePath = OneLine(entry.devicePath);
     const std::string deviceId = OneLine(entry.deviceId);
     printer.vendorId = deviceId.substr(0, 4);
@@ -88,8 +94,34 @@ int RunList(bool json) {
   return printers.empty() ? kExitNoPrinter : kExitDone;
 }
 
-int ChooseAndSelectPrinter(const std::string &wanted, std::vector<FoundPrinter> *printers,
-                           int *exitCode) {
+int ChoosePrinter(const std::string &wanted, const std::vector<FoundPrinter> &printers) {
+  int chosen = -1;
+  if (wanted.empty()) {
+    if (printers.size() == 1) chosen = 0;
+  } else {
+    const std::string name = LowerAscii(wanted);
+    for (size_t i = 0; i < printers.size() && chosen < 0; ++i) {
+      const FoundPrinter &printer = printers[i];
+      if (printer.id == wanted || LowerAscii(printer.devicePath) == name ||
+          (!printer.serial.empty() && LowerAscii(printer.serial) == name)) {
+        chosen = static_cast<int>(i);
+      }
+    }
+  }
+  if (chosen < 0) {
+    if (wanted.empty()) {
+      Err("korvex: " + std::to_string(printers.size()) +
+          " printers found; name one with --printer ID:\n");
+    } else {
+      Err("korvex: no printer \"" + wanted + "\"; the printers found:\n");
+    }
+    for (const FoundPrinter &printer : printers) Err("  " + Describe(printer) + "\n");
+  }
+  return chosen;
+}
+
+int FindAndChoosePrinter(const std::string &wanted, std::vector<FoundPrinter> *printers,
+                         int *exitCode) {
   *exitCode = kExitNoPrinter;
   if (!FindPrinters(printers)) {
     Err("korvex: the system gives no list of USB printers\n");
@@ -99,35 +131,10 @@ int ChooseAndSelectPrinter(const std::string &wanted, std::vector<FoundPrinter> 
     SayNoPrinter();
     return -1;
   }
-  int chosen = -1;
-  if (wanted.empty()) {
-    if (printers->size() == 1) chosen = 0;
-  } else {
-    for (size_t i = 0; i < printers->size() && chosen < 0; ++i) {
-      const FoundPrinter &printer = (*printers)[i];
-      const std::string name = LowerAscii(wanted);
-      if (printer.id == wanted || LowerAscii(printer.devicePath) == name ||
-          (!printer.serial.empty() && LowerAscii(printer.serial) == name)) {
-        chosen = static_cast<int>(i);
-      }
-    }
-  }
-  if (chosen < 0) {
-    if (wanted.empty()) {
-      Err("korvex: " + std::to_string(printers->size()) +
-          " printers found; name one with --printer ID:\n");
-    } else {
-      Err("korvex: no printer \"" + wanted + "\"; the printers found:\n");
-    }
-    for (const FoundPrinter &printer : *printers) Err("  " + Describe(printer) + "\n");
-    return -1;
-  }
-  SelectFoundPrinter((*printers)[chosen]);
-  *exitCode = kExitDone;
+  const int chosen = ChoosePrinter(wanted, *printers);
+  if (chosen >= 0) *exitCode = kExitDone;
   return chosen;
 }
-
-void SelectFoundPrinter(const FoundPrinter &printer) { SelectPrinter(printer.index); }
 
 std::string WhyNotOpened(TransportFailure failure) {
   switch (failure) {
@@ -145,9 +152,45 @@ std::string WhyNotOpened(TransportFailure failure) {
   }
 }
 
-bool SelectedPrinterOpens() {
-  const TransportFailure failure = ProbePrinter(currentDevicePath);
-  if (failure == TransportFailure::None) return true;
-  Err("korvex: " + WhyNotOpened(failure) + "\n");
-  return false;
+HeldPrinter::HeldPrinter(const FoundPrinter &found, OperationSink *sink)
+    : found_(found), connection_(new PrinterConnection()) {
+  connection_->sink = sink;
+}
+
+HeldPrinter::~HeldPrinter() { Close(); }
+
+TransportFailure HeldPrinter::Open() {
+  PrinterConnection &connection = *connection_;
+  SelectPrinterEntry(connection, found_.entry);
+  IdentifyModel(connection);
+  transport_ = NewPrinterTransport(connection.devicePath);
+  // Request/reply mode: the transactions' time-outs, and writes that wait as long as they must.
+  if (!transport_->Open(TransportMode::RequestReply)) {
+    const TransportFailure failure = transport_->LastFailure();
+    transport_.reset();
+    return failure;
+  }
+  connection.transport = transport_.get();
+  return TransportFailure::None;
+}
+
+void HeldPrinter::Close() {
+  connection_->transport = nullptr;
+  if (transport_) transport_->Close();
+  transport_.reset();
+}
+
+std::unique_ptr<HeldPrinter> OpenChosenPrinter(const std::string &wanted, ConsoleSink *sink,
+                                               int *exitCode) {
+  std::vector<FoundPrinter> printers;
+  const int chosen = FindAndChoosePrinter(wanted, &printers, exitCode);
+  if (chosen < 0) return nullptr;
+  std::unique_ptr<HeldPrinter> printer(new HeldPrinter(printers[chosen], sink));
+  const TransportFailure failure = printer->Open();
+  if (failure != TransportFailure::None) {
+    sink->Say("error: " + WhyNotOpened(failure));
+    *exitCode = kExitFailed;
+    return nullptr;
+  }
+  return printer;
 }

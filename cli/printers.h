@@ -1,23 +1,31 @@
-// The printers the command line works with: listed (korvex list), and the one an operation
-// runs on, named with --printer, or the only one. Several and none named is never guessed.
+// The printers the command line works with: listed (korvex list), chosen for an operation (named
+// with --printer, or the only one; several and none named is never guessed), and held open for
+// the whole operation on a connection of their own.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "device/connection.h"
+#include "device/discovery.h"
 #include "device/transport.h"
 
+class ConsoleSink;
+class OperationSink;
+
 struct FoundPrinter {
-  int index;                // in printerList
+  PrinterEntry entry;       // as discovery listed it
   std::string id;           // what --printer takes: lpN on Linux, the device path on Windows
   std::string serial;       // the USB serial number, if any
+  std::string port;         // where it is plugged in (the same after a restart)
   std::string devicePath;   // the interface's path as discovery admitted it
   std::string vendorId;     // 4 upper-case hexadecimal digits
   std::string productId;
   std::string displayName;  // as the window program's printer menu shows it
 };
 
-// The printers present now (printerList filled in). False when the system gives no list.
+// The printers present now. False when the system gives no list. Safe from several threads.
 bool FindPrinters(std::vector<FoundPrinter> *printers);
 
 // Says on standard error why there is no printer to work with.
@@ -26,16 +34,46 @@ void SayNoPrinter();
 // korvex list.
 int RunList(bool json);
 
-// Finds and selects the printer for an operation: the one --printer names (its id, its serial
-// number or its device path; empty: the only one). Returns its index in printers, or -1 after
-// saying why (no printer, several and none named, none of that name) with *exitCode set.
-int ChooseAndSelectPrinter(const std::string &wanted, std::vector<FoundPrinter> *printers,
-                           int *exitCode);
-// Selects printers[i] for its operation (after ChooseAndSelectPrinter, or for --all).
-void SelectFoundPrinter(const FoundPrinter &printer);
+// The printer --printer names among printers (its id, its serial number or its device path;
+// empty: the only one). Returns its index, or -1 after saying why (several and none named, none
+// of that name).
+int ChoosePrinter(const std::string &wanted, const std::vector<FoundPrinter> &printers);
+// The printers present now and the one chosen among them (FindPrinters, then ChoosePrinter);
+// -1 with *exitCode set after saying why (no printer, several and none named, none of that name).
+int FindAndChoosePrinter(const std::string &wanted, std::vector<FoundPrinter> *printers,
+                         int *exitCode);
 
-// Why the selected printer could not be opened, in words for the user.
+// Why a printer could not be opened, in words for the user.
 std::string WhyNotOpened(TransportFailure failure);
-// Whether the selected printer can be opened now. When it cannot, says why on standard error
-// (another program holds it: the usblp driver admits one open at a time) and gives false.
-bool SelectedPrinterOpens();
+
+// A printer an operation runs on: its connection, reporting to the sink given, with the printer
+// held open from Open to the end (usblp admits one open at a time: no other program can take it
+// halfway).
+class HeldPrinter {
+ public:
+  HeldPrinter(const FoundPrinter &found, OperationSink *sink);
+  ~HeldPrinter();
+  HeldPrinter(const HeldPrinter &) = delete;
+  HeldPrinter &operator=(const HeldPrinter &) = delete;
+
+  // Selects the printer (an interface bound to another protocol is switched to the
+  // bidirectional one), identifies its model and opens it; on failure, why.
+  TransportFailure Open();
+  // Lets the printer go (before it restarts, say); the destructor does it too.
+  void Close();
+
+  const FoundPrinter &found() const { return found_; }
+  PrinterConnection &connection() { return *connection_; }
+  PrinterTransport *transport() { return transport_.get(); }
+
+ private:
+  FoundPrinter found_;
+  std::unique_ptr<PrinterConnection> connection_;
+  std::unique_ptr<PrinterTransport> transport_;
+};
+
+// The printer an operation runs on (--printer, or the only one), held open for it and reporting
+// to sink; null with *exitCode set after saying why (none found, several and none named, none of
+// that name: 3; it cannot be opened: 1).
+std::unique_ptr<HeldPrinter> OpenChosenPrinter(const std::string &wanted, ConsoleSink *sink,
+                                               int *exitCode);

@@ -1,194 +1,483 @@
-// korvex upgrade: the window program's checks and whole-file verification, then the transfer, on
-// one printer or, with --all, on every printer found, one after the other. The printer is held
-// open from the first firmware byte to the last, pauses between parts included, so that no other
-// program can take it halfway (the usblp driver admits one open at a time).
+// korvex upgrade: the firmware file checked whole once, before any printer is touched; then each
+// printer upgraded on a connection and a thread of its own, all at once (or --jobs at a time),
+// with the window program's checks against the printer and its transfer; with --verify, each
+// printer seen back on its new firmware. Each printer is held open from its first question to
+// its last firmware byte, pauses between parts included, so that no other program can take it
+// halfway (the usblp driver admits one open at a time). One printer's failure, silence or
+// unplugging never stops or slows the others.
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
-#include "app/tables.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/console_sink.h"
 #include "cli/interrupts.h"
 #include "cli/printers.h"
+#include "cli/verify.h"
 #include "device/bounded_format.h"
 #include "device/compatibility.h"
-#include "device/discovery.h"
-#include "device/transport.h"
 #include "firmware/firmware_file.h"
 #include "firmware/package.h"
-#include "firmware/upgrade.h"
-#include "firmware/upgrade_texts.h"
+#include "info/information_query.h"
+#include "info/model_identification.h"
+#include "tables/tables.h"
+#include "tables/upgrade_texts.h"
+#include "upgrade/upgrade.h"
 
 namespace {
 
-// The run's buffers, allocated once for every printer of the run; the part buffer only when a
-// multi-part package needs it.
-struct Buffers {
-  std::unique_ptr<unsigned char[]> file{new (std::nothrow) unsigned char[kFileBufferSize]};
-  std::unique_ptr<unsigned char[]> inflate{new (std::nothrow) unsigned char[kInflateBufferSize]};
-  // The next block is inflated while this one is written from here.
-  std::unique_ptr<unsigned char[]> transfer{new (std::nothrow) unsigned char[kInflateBufferSize]};
-  std::unique_ptr<unsigned char[]> part;
-};
+using Clock = std::chrono::steady_clock;
 
-void ReportNoOpen() {
-  ReportFailure(InternalString(kCannotOpenString), InternalString(kNoString),
-                InternalString(kNoString));
+// How bad a printer's code is, for the code of a run over several: a printer holding part of a
+// firmware needs someone most; then one not seen back on its new firmware; then one that did not
+// answer; then a refusal with nothing sent; then nothing to do.
+int Severity(int code) {
+  switch (code) {
+    case kExitDone: return 0;
+    case kExitNoPrinter: return 1;
+    case kExitNothingSent: return 2;
+    case kExitFailed: return 3;
+    case kExitNotSeenBack: return 4;
+    case kExitSendIncomplete: return 5;
+    default: return 3;
+  }
 }
 
-// The printer's connection for one run, cancelled with the others when the run is stopped.
-class HeldConnection {
+// A run's buffers; untouched pages cost no memory, so each is as large as a file may need.
+struct Buffers {
+  explicit Buffers(bool overlapped)
+      : file(new (std::nothrow) unsigned char[kFileBufferSize]),
+        inflate(new (std::nothrow) unsigned char[kInflateBufferSize]),
+        transfer(overlapped ? new (std::nothrow) unsigned char[kInflateBufferSize] : nullptr),
+        part(new (std::nothrow) unsigned char[kPartBufferSize]) {}
+  bool Complete() const { return file && inflate && part; }
+  std::unique_ptr<unsigned char[]> file, inflate, transfer, part;
+};
+
+// What happened to one printer.
+struct PrinterResult {
+  FoundPrinter printer;
+  int code = kExitNothingSent;
+  std::string result;   // in a word or three
+  std::string message;  // the reason, or the words of success, on one line
+  std::vector<std::string> doneLines;  // a single printer's result on standard output
+  uint64_t bytes = 0;
+  double seconds = 0;
+  std::string before, after;  // the firmware versions; empty where not known
+  bool unchanged = false;     // back on the version it had before
+};
+
+// What every printer's run shares, read-only once they start.
+struct FleetRun {
+  const UpgradeOptions *options;
+  const FirmwareFileReader *checked;  // the file as it was checked whole, held open
+  FirmwareKind kind;
+  bool several;
+  bool overlapped;  // the next block is unpacked while this one is written (one printer)
+};
+
+// A printer's connection, cancelled with the others when the run is stopped.
+class Watched {
  public:
-  HeldConnection() : connection_(NewPrinterTransport(currentDevicePath)) {
-    UpgradeInterrupts::Watch(connection_.get());
+  explicit Watched(PrinterTransport *transport) : transport_(transport) {
+    if (transport_) UpgradeInterrupts::Watch(transport_);
   }
-  ~HeldConnection() {
-    UpgradeInterrupts::Forget(connection_.get());
-    connection_->Close();
+  ~Watched() {
+    if (transport_) UpgradeInterrupts::Forget(transport_);
   }
-  HeldConnection(const HeldConnection &) = delete;
-  HeldConnection &operator=(const HeldConnection &) = delete;
-  PrinterTransport *get() const { return connection_.get(); }
+  Watched(const Watched &) = delete;
+  Watched &operator=(const Watched &) = delete;
 
  private:
-  std::unique_ptr<PrinterTransport> connection_;
+  PrinterTransport *transport_;
 };
 
-// A run that was stopped, or whose printer could not be opened for the transfer: what got
-// through, and the code.
-int EndOfStoppedRun(FirmwareOutcome outcome, const PrinterTransport &connection) {
-  ConsoleSink &sink = TheConsoleSink();
-  if (outcome == FirmwareOutcome::ConnectionFailed && !UpgradeInterrupts::StopRequested()) {
-    sink.Say("error: " + WhyNotOpened(connection.LastFailure()) + "; nothing was sent");
-    return kExitNothingSent;
-  }
-  const std::string by = "stopped by " + UpgradeInterrupts::StopReason();
-  if (!sink.FirmwareReachedPrinter()) {
-    sink.Say(by + " before any firmware was sent; nothing was sent");
-    return kExitNothingSent;
-  }
-  // A write that was ended may have put part of its piece into the printer as well.
-  const bool cut = connection.LastFailure() == TransportFailure::Cancelled;
-  sink.Say(by + ": " + std::to_string(sink.FirmwareBytesWritten()) +
-           " bytes of firmware had reached the printer" +
-           (cut ? ", and part of the piece being written may have" : "") +
-           ". The printer may need attention: upgrade it again.");
-  return kExitSendIncomplete;
+std::string Version(const PrinterConnection &connection) {
+  return OneLine(connection.fields.firmwareVersion);
 }
 
-// The upgrade of the selected printer from the file at path; the exit code. The words of success
-// are the run's result (standard output) unless a summary follows (then standard error).
-int UpgradeSelectedPrinter(const std::string &path, Buffers *buffers, bool summaryFollows) {
-  ConsoleSink &sink = TheConsoleSink();
-  if (!buffers->file || !buffers->inflate) {
-    sink.Say("error: not enough memory for the firmware file's buffers");
-    return kExitNothingSent;
+// The printer's words of success: the transfer's line and the note, as the window program ends.
+std::vector<std::string> DoneLines(const PrinterConnection &connection, const UpgradeRun &run,
+                                   FirmwareKind kind) {
+  wchar_t message[kPaneUnits] = {};
+  std::vector<std::string> lines;
+  if (kind == FirmwareKind::MultiPart) {
+    ComposePartsSentMessage(connection, message);
+  } else {
+    ComposeUpgradeMessage(connection, run, message);
+    wchar_t line[kPaneUnits];
+    FormatBounded(line, kPaneUnits, InternalString(kFinalLineFormat), L"",
+                  UiTextIn(kEnglish, kTransferWordText), run.total, run.total,
+                  UiTextIn(kEnglish, kDoneWordText));
+    lines.push_back(Plain(line));
   }
-  FirmwareFileReader file(path.c_str());
-  if (!file.IsOpen()) {
-    ReportNoOpen();
-    return kExitNothingSent;
+  lines.push_back(Plain(message));
+  return lines;
+}
+
+// A run that was stopped, or a transfer the printer stalled: what got through, and the code.
+void EndOfCutTransfer(ConsoleSink &sink, const PrinterConnection &connection,
+                      PrinterResult *result) {
+  const bool cut = connection.lastFailure == TransportFailure::Cancelled ||
+                   connection.lastFailure == TransportFailure::TimedOut;
+  const bool stalled = connection.lastFailure == TransportFailure::TimedOut &&
+                       !UpgradeInterrupts::StopRequested();
+  const std::string by = stalled ? "stopped: the printer took nothing for " +
+                                       std::to_string(connection.stallMilliseconds / 1000) + " s"
+                                 : "stopped by " + UpgradeInterrupts::StopReason();
+  if (!sink.FirmwareReachedPrinter()) {
+    result->code = kExitNothingSent;
+    result->message = by + " before any firmware was sent; nothing was sent";
+  } else {
+    result->code = kExitSendIncomplete;
+    result->message = by + ": " + std::to_string(sink.FirmwareBytesWritten()) +
+                      " bytes of firmware had reached the printer" +
+                      (cut ? ", and part of the piece being written may have" : "") +
+                      ". The printer may need attention: upgrade it again.";
+  }
+  sink.Say(result->message);
+}
+
+// Waits for the printer to restart onto its new firmware and asks it which version it runs.
+void SeeItBack(const FleetRun &fleet, ConsoleSink &sink, PrinterResult *result) {
+  const UpgradeOptions &options = *fleet.options;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options.verifySeconds);
+  sink.Say("waiting for the printer to restart on its new firmware (at most " +
+           std::to_string(options.verifySeconds) + " s)");
+  FoundPrinter back;
+  const RestartSeen seen = WaitForRestart(result->printer, deadline, &back);
+  if (seen == RestartSeen::Back && AskVersionUntil(back, &sink, deadline, &result->after)) {
+    result->printer.id = back.id;
+    const std::string shown = (result->before.empty() ? "?" : result->before) + " -> " +
+                              result->after;
+    if (!options.expectVersion.empty() && result->after != options.expectVersion) {
+      result->code = kExitNotSeenBack;
+      result->result = "back on another version";
+      result->message = "back on firmware " + result->after + ", not " + options.expectVersion;
+      sink.Say("error: " + result->message);
+      return;
+    }
+    result->unchanged = result->after == result->before;
+    result->message = "firmware " + shown;
+    if (result->unchanged) {
+      result->message += " (unchanged)";
+      sink.Say("warning: the printer is back on the firmware version it had before, " +
+               result->after);
+    } else {
+      sink.Say("back on firmware " + shown);
+    }
+    return;
+  }
+  result->code = kExitNotSeenBack;
+  result->result = "not seen back";
+  switch (seen) {
+    case RestartSeen::NotGone:
+      result->message = "the printer did not restart within " +
+                        std::to_string(options.verifySeconds) + " s";
+      break;
+    case RestartSeen::Stopped:
+      result->message = "stopped by " + UpgradeInterrupts::StopReason() +
+                        " while waiting for the printer to restart";
+      break;
+    default:
+      result->message = "the printer was not back within " + std::to_string(options.verifySeconds) +
+                        " s";
+  }
+  sink.Say("error: " + result->message);
+}
+
+// One printer's whole upgrade.
+PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
+  const UpgradeOptions &options = *fleet.options;
+  const Clock::time_point started = Clock::now();
+  PrinterResult result;
+  result.printer = found;
+  ConsoleSink sink(fleet.several ? OneLine(found.id) + ": " : std::string());
+  auto finish = [&]() {
+    sink.EndTransfer();
+    sink.EndProgress();
+    result.bytes = sink.FirmwareBytesWritten();
+    result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    if (result.result.empty()) {
+      result.result = result.code == kExitDone            ? "upgraded"
+                      : result.code == kExitSendIncomplete ? "FAILED after firmware reached it"
+                                                           : "not upgraded";
+    }
+    return result;
+  };
+  if (UpgradeInterrupts::StopRequested()) {
+    result.message = "stopped before its turn";
+    return finish();
+  }
+
+  HeldPrinter printer(found, &sink);
+  const TransportFailure failure = printer.Open();
+  if (failure != TransportFailure::None) {
+    result.code = failure == TransportFailure::Gone ? kExitNoPrinter : kExitNothingSent;
+    result.message = WhyNotOpened(failure) + "; nothing was sent";
+    sink.Say("error: " + result.message);
+    return finish();
+  }
+  const Watched watched(printer.transport());
+  PrinterConnection &connection = printer.connection();
+  connection.stallMilliseconds = static_cast<uint32_t>(options.stallSeconds) * 1000;
+
+  // The version before, for --verify to compare with (a boot loader may not tell it).
+  if (options.verify && connection.protocolFamily != 0 &&
+      !IsFirmwareOnlyDevice(connection.deviceId) && AskFirmwareVersion(connection) == 0) {
+    result.before = Version(connection);
+  }
+
+  Buffers buffers(fleet.overlapped);
+  FirmwareFileReader file(options.file.c_str());
+  if (!buffers.Complete()) {
+    result.message = "not enough memory for the firmware file's buffers";
+    sink.Say("error: " + result.message);
+    return finish();
+  }
+  if (!file.IsOpen() || !file.SameFileAs(*fleet.checked)) {
+    result.message = "the firmware file changed since it was checked; nothing was sent";
+    sink.Say("error: " + result.message);
+    return finish();
   }
   UpgradeRun run = {};
-  const HeldConnection connection;
-  FirmwareOutcome outcome =
-      CheckAndSendFirmware(file.Source(), buffers->file.get(), buffers->inflate.get(), &run,
-                           buffers->transfer.get(), connection.get());
+  const FirmwareOutcome outcome =
+      fleet.kind == FirmwareKind::MultiPart
+          ? CheckAndSendParts(connection, file.Source(), buffers.part.get(), &run, true)
+          : CheckAndSendFirmware(connection, file.Source(), buffers.file.get(),
+                                 buffers.inflate.get(), &run, buffers.transfer.get(), true);
   file.Close();
-  wchar_t message[kPaneUnits] = {};
-  if (run.walk.kind == FirmwareKind::MultiPart) {
-    // A multi-part package is read anew from its start, as the window program does.
-    if (!buffers->part) buffers->part.reset(new (std::nothrow) unsigned char[kPartBufferSize]);
-    FirmwareFileReader parts(path.c_str());
-    if (!buffers->part || !parts.IsOpen()) {
-      ReportNoOpen();
-      return kExitNothingSent;
-    }
-    outcome = CheckAndSendParts(parts.Source(), buffers->part.get(), &run, connection.get());
-    ComposePartsSentMessage(message);
-  } else {
-    ComposeUpgradeMessage(run, message);
-  }
   sink.EndTransfer();
-  if (outcome == FirmwareOutcome::Interrupted || outcome == FirmwareOutcome::ConnectionFailed ||
+  const bool stalled = connection.lastFailure == TransportFailure::TimedOut;
+  if (outcome == FirmwareOutcome::Interrupted || stalled ||
       (outcome != FirmwareOutcome::Accepted && UpgradeInterrupts::StopRequested())) {
-    return EndOfStoppedRun(outcome, *connection.get());
+    EndOfCutTransfer(sink, connection, &result);
+    return finish();
   }
   if (outcome != FirmwareOutcome::Accepted) {
     // Refusals of the compatibility checks have been reported by the checks.
     const int text = FirmwareFailureText(outcome);
     if (text >= 0) {
-      ReportFailure(InternalString(text), InternalString(kNoString), InternalString(kNoString));
+      ReportFailure(connection, InternalString(text), InternalString(kNoString),
+                    InternalString(kNoString));
     }
-    return sink.FirmwareReachedPrinter() ? kExitSendIncomplete : kExitNothingSent;
+    result.code = sink.FirmwareReachedPrinter() ? kExitSendIncomplete : kExitNothingSent;
+    result.message = sink.LastFailure();
+    return finish();
   }
   sink.FinishProgress();
-  std::string result;
-  if (run.walk.kind != FirmwareKind::MultiPart) {
-    wchar_t line[kPaneUnits];
-    FormatBounded(line, kPaneUnits, InternalString(kFinalLineFormat), L"",
-                  UiText(kTransferWordText), run.total, run.total, UiText(kDoneWordText));
-    result = Plain(line) + "\n";
+  result.code = kExitDone;
+  result.doneLines = DoneLines(connection, run, fleet.kind);
+  result.message = result.doneLines.back();
+  if (fleet.several) sink.Say(result.doneLines.front());
+  // The printer restarts on its own: it is let go of first.
+  printer.Close();
+  if (options.verify) SeeItBack(fleet, sink, &result);
+  return finish();
+}
+
+// The file checked whole, as the window program checks it before anything is sent, with no
+// printer: a damaged file touches none.
+FirmwareOutcome CheckWholeFile(FirmwareFileReader &file, FirmwareWalk *walk) {
+  Buffers buffers(false);
+  if (!buffers.Complete()) return FirmwareOutcome::OpenFailed;
+  ConsoleSink sink;
+  struct Check {
+    ConsoleSink *sink;
+    uint64_t size;
+    FirmwareSource source;
+    uint64_t read;
+  } check = {&sink, 0, file.Source(), 0};
+  const FirmwareSource counted = {
+      &check,
+      [](void *context, unsigned char *out, uint32_t count, uint32_t *got) {
+        auto *c = static_cast<Check *>(context);
+        const bool ok = c->source.Read(c->source.context, out, count, got);
+        c->read += *got;
+        return ok;
+      },
+      [](void *context, uint32_t offset) {
+        auto *c = static_cast<Check *>(context);
+        c->read = offset;
+        return c->source.Seek(c->source.context, offset);
+      },
+      [](void *context, uint64_t *size) {
+        auto *c = static_cast<Check *>(context);
+        return c->source.Size(c->source.context, size);
+      }};
+  if (!check.source.Size(check.source.context, &check.size)) check.size = 0;
+  sink.FileCheckBegins(check.size);
+  const FirmwareWalkHooks hooks = {
+      &check, nullptr, nullptr, nullptr,
+      [](void *context, const FirmwareChunk *) {
+        auto *c = static_cast<Check *>(context);
+        c->sink->FileCheckProgress(c->read, c->size);
+        return !UpgradeInterrupts::StopRequested();
+      },
+      nullptr};
+  const FirmwareBuffers walkBuffers = {buffers.file.get(), buffers.inflate.get(),
+                                       buffers.part.get()};
+  const FirmwareOutcome outcome = WalkFirmwareFile(&counted, &walkBuffers, &hooks, walk);
+  if (outcome == FirmwareOutcome::Accepted) sink.FileCheckEnds();
+  return outcome;
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", seconds);
+  return text;
+}
+
+nlohmann::json Nullable(const std::string &text) {
+  return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
+
+void PrintJson(const UpgradeOptions &options, const std::vector<PrinterResult> &results,
+               int code) {
+  nlohmann::json printers = nlohmann::json::array();
+  for (const PrinterResult &r : results) {
+    nlohmann::json one = {{"id", r.printer.id},
+                          {"serial", r.printer.serial},
+                          {"display_name", r.printer.displayName},
+                          {"exit_code", r.code},
+                          {"result", r.result},
+                          {"message", r.message},
+                          {"bytes_sent", r.bytes},
+                          {"seconds", std::round(r.seconds * 10) / 10},
+                          {"firmware_before", Nullable(r.before)}};
+    if (options.verify) {
+      one["firmware_after"] = Nullable(r.after);
+      one["firmware_unchanged"] = r.unchanged;
+    }
+    printers.push_back(one);
   }
-  result += Plain(message);
-  if (summaryFollows) {
-    sink.Say(result);
-  } else {
-    Out(result + "\n");
+  Out(JsonText({{"file", options.file}, {"exit_code", code}, {"printers", printers}}));
+}
+
+// One line a printer under a heading: id, serial, seconds and result, as a table.
+void PrintTable(const std::vector<PrinterResult> &results, int code) {
+  size_t idWidth = 7, serialWidth = 6;
+  for (const PrinterResult &r : results) {
+    idWidth = std::max(idWidth, OneLine(r.printer.id).size());
+    serialWidth = std::max(serialWidth, OneLine(r.printer.serial).size());
   }
-  return kExitDone;
+  auto pad = [](std::string text, size_t width) {
+    text.resize(std::max(text.size(), width), ' ');
+    return text;
+  };
+  Out(pad("PRINTER", idWidth) + "  " + pad("SERIAL", serialWidth) + "  SECONDS  RESULT\n");
+  int upgraded = 0;
+  for (const PrinterResult &r : results) {
+    if (r.code == kExitDone) ++upgraded;
+    std::string line = r.printer.displayName + "  " + r.result;
+    // The words of success are the same for every printer; a verified one says what it runs.
+    if (!r.message.empty() && (r.code != kExitDone || !r.after.empty())) {
+      std::string message = r.message;
+      std::replace(message.begin(), message.end(), '\n', ' ');
+      line += ": " + message;
+    }
+    const std::string serial = r.printer.serial.empty() ? "-" : OneLine(r.printer.serial);
+    Out(pad(OneLine(r.printer.id), idWidth) + "  " + pad(serial, serialWidth) + "  " +
+        pad(Seconds(r.seconds), 7) + "  " + line + " (exit " + std::to_string(r.code) + ")\n");
+  }
+  Out(std::to_string(results.size()) + " printers: " + std::to_string(upgraded) + " upgraded, " +
+      std::to_string(results.size() - upgraded) + " not; exit " + std::to_string(code) + "\n");
 }
 
 }  // namespace
 
-int RunUpgrade(const std::string &path, const std::string &wanted, bool all) {
-  std::vector<FoundPrinter> printers;
-  Buffers buffers;
-  ConsoleSink &sink = TheConsoleSink();
+int RunUpgrade(const UpgradeOptions &options) {
   const UpgradeInterrupts interrupts;
-  if (!all) {
-    int exitCode = kExitDone;
-    if (ChooseAndSelectPrinter(wanted, &printers, &exitCode) < 0) return exitCode;
-    if (!SelectedPrinterOpens()) return kExitNothingSent;
-    sink.Begin("");
-    return UpgradeSelectedPrinter(path, &buffers, false);
+  std::vector<FoundPrinter> found;
+  if (!FindPrinters(&found)) {
+    Err("korvex: the system gives no list of USB printers\n");
+    return kExitNoPrinter;
   }
-
-  if (!FindPrinters(&printers) || printers.empty()) {
+  if (found.empty()) {
     SayNoPrinter();
     return kExitNoPrinter;
   }
-  int worst = kExitDone;
-  int upgraded = 0;
-  std::vector<std::string> lines;
-  for (const FoundPrinter &printer : printers) {
-    // A run that was stopped leaves the printers after it alone.
-    if (UpgradeInterrupts::StopRequested()) {
-      lines.push_back(OneLine(printer.id) + "  " + printer.displayName +
-                      "  not upgraded: stopped before its turn (exit 4)\n");
-      worst = std::max(worst, kExitNothingSent);
-      continue;
+  std::vector<FoundPrinter> chosen;
+  if (options.all) {
+    chosen = found;
+  } else if (options.printers.empty()) {
+    const int index = ChoosePrinter("", found);
+    if (index < 0) return kExitNoPrinter;
+    chosen.push_back(found[index]);
+  } else {
+    for (const std::string &wanted : options.printers) {
+      const int index = ChoosePrinter(wanted, found);
+      if (index < 0) return kExitNoPrinter;
+      const bool twice = std::any_of(chosen.begin(), chosen.end(), [&](const FoundPrinter &p) {
+        return p.id == found[index].id;
+      });
+      if (!twice) chosen.push_back(found[index]);
     }
-    SelectFoundPrinter(printer);
-    sink.Begin(OneLine(printer.id) + ": ");
-    const int code = SelectedPrinterOpens() ? UpgradeSelectedPrinter(path, &buffers, true)
-                                            : kExitNothingSent;
-    std::string line = OneLine(printer.id) + "  " + printer.displayName + "  ";
-    if (code == kExitDone) {
-      ++upgraded;
-      line += "upgraded";
-    } else {
-      line += code == kExitSendIncomplete ? "FAILED after firmware reached it" : "not upgraded";
-      if (!sink.LastFailure().empty()) line += ": " + sink.LastFailure();
-    }
-    lines.push_back(line + " (exit " + std::to_string(code) + ")\n");
-    if (code > worst) worst = code;
   }
-  for (const std::string &line : lines) Out(line);
-  Out(std::to_string(printers.size()) + " printers: " + std::to_string(upgraded) + " upgraded, " +
-      std::to_string(printers.size() - upgraded) + " not; exit " + std::to_string(worst) + "\n");
-  return worst;
+
+  FirmwareFileReader checked(options.file.c_str());
+  if (!checked.IsOpen()) {
+    ConsoleSink().Say("error: " + Plain(InternalString(kCannotOpenString)) + " " +
+                      Plain(UiTextIn(kEnglish, kDefaultDetailText)));
+    return kExitNothingSent;
+  }
+  FirmwareWalk walk = {};
+  const FirmwareOutcome verdict = CheckWholeFile(checked, &walk);
+  if (verdict != FirmwareOutcome::Accepted) {
+    ConsoleSink sink;
+    if (UpgradeInterrupts::StopRequested()) {
+      sink.Say("stopped by " + UpgradeInterrupts::StopReason() +
+               " before any firmware was sent; nothing was sent");
+    } else {
+      const int text = FirmwareFailureText(verdict);
+      sink.Say("error: " + Plain(InternalString(text >= 0 ? text : kCannotOpenString)) +
+               " No printer was touched.");
+    }
+    return kExitNothingSent;
+  }
+
+  FleetRun fleet = {&options, &checked, walk.kind, chosen.size() > 1, false};
+  const size_t jobs = options.jobs > 0 ? std::min<size_t>(options.jobs, chosen.size())
+                                       : chosen.size();
+  fleet.overlapped = jobs == 1;
+  std::vector<PrinterResult> results(chosen.size());
+  std::atomic<size_t> next{0};
+  auto worker = [&]() {
+    for (size_t i = next++; i < chosen.size(); i = next++) {
+      results[i] = UpgradePrinter(fleet, chosen[i]);
+    }
+  };
+  if (jobs == 1) {
+    worker();
+  } else {
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < jobs; ++i) threads.emplace_back(worker);
+    for (std::thread &thread : threads) thread.join();
+  }
+
+  int code = kExitDone;
+  for (const PrinterResult &r : results) {
+    if (Severity(r.code) > Severity(code)) code = r.code;
+  }
+  if (options.json) {
+    PrintJson(options, results, code);
+  } else if (fleet.several) {
+    PrintTable(results, code);
+  } else if (results[0].code == kExitDone) {
+    std::string text;
+    for (const std::string &line : results[0].doneLines) text += line + "\n";
+    if (options.verify) text += results[0].message + "\n";
+    Out(text);
+  }
+  return code;
 }

@@ -4,14 +4,10 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/tables.h"
+#include "tables/tables.h"
 #include "device/bounded_format.h"
 #include "device/transport.h"
-
-PrinterEntry printerList[kMaxPrinters];
-wchar_t currentDevicePath[kDevicePathUnits];
-wchar_t currentDeviceId[kDeviceIdUnits];
-int printerSelected;
+#include "info/model_identification.h"
 
 namespace {
 
@@ -49,6 +45,8 @@ bool Admitted(const wchar_t *lowered) {
 }
 
 struct Listing {
+  PrinterEntry *list;
+  int capacity;
   int count;
 };
 
@@ -58,7 +56,7 @@ bool AcceptDevicePath(void *context, const wchar_t *devicePath) {
   auto *listing = static_cast<Listing *>(context);
   wchar_t lowered[kDevicePathUnits];
   if (Lowered(devicePath, lowered) && Admitted(lowered)) {
-    PrinterEntry &entry = printerList[listing->count];
+    PrinterEntry &entry = listing->list[listing->count];
     FormatBounded(entry.devicePath, kDevicePathUnits, InternalString(kCopyFormat), devicePath);
     const auto digit = [&](int position) {
       return static_cast<int>(UpperAscii(lowered[position]));
@@ -67,14 +65,10 @@ bool AcceptDevicePath(void *context, const wchar_t *devicePath) {
                   digit(kVendorDigits[0]), digit(kVendorDigits[1]), digit(kVendorDigits[2]),
                   digit(kVendorDigits[3]), digit(kProductDigits[0]), digit(kProductDigits[1]),
                   digit(kProductDigits[2]), digit(kProductDigits[3]));
-    // The model table is searched through the current id, so name the printer with it current.
-    FormatBounded(currentDeviceId, kDeviceIdUnits, InternalString(kCopyFormat), entry.deviceId);
-    ComposeDisplayName();
-    FormatBounded(entry.displayName, kDisplayNameUnits, InternalString(kCopyFormat),
-                  currentDisplayName);
+    ComposeDisplayName(entry.deviceId, entry.displayName);
     ++listing->count;
   }
-  return listing->count < kMaxPrinters;
+  return listing->count < listing->capacity;
 }
 
 }  // namespace
@@ -84,22 +78,18 @@ bool AdmitsDevicePath(const wchar_t *devicePath) {
   return Lowered(devicePath, lowered) && Admitted(lowered);
 }
 
-int ListPrinters() {
-  printerSelected = 0;
-  std::memset(currentDevicePath, 0, sizeof currentDevicePath);
-  std::memset(currentDeviceId, 0, sizeof currentDeviceId);
-  std::memset(printerList, 0, sizeof printerList);
-  Listing listing = {0};
+int ListPrinterInterfaces(PrinterEntry *list, int capacity) {
+  if (capacity > kMaxPrinters) capacity = kMaxPrinters;
+  std::memset(list, 0, sizeof(PrinterEntry) * static_cast<size_t>(capacity));
+  Listing listing = {list, capacity, 0};
+  if (capacity <= 0) return 0;
   if (!EnumeratePrinterInterfaces(AcceptDevicePath, &listing)) return -1;
   return listing.count;
 }
 
-int SelectPrinter(int index) {
-  if (index < 0 || index >= kMaxPrinters) return 1;
-  printerSelected = 1;
-  FormatBounded(currentDevicePath, kDevicePathUnits, InternalString(kCopyFormat),
-                printerList[index].devicePath);
-  FormatBounded(currentDeviceId, kDeviceIdUnits, InternalString(kCopyFormat),
-                printerList[index].deviceId);
-  return SwitchToBidirectionalProtocol(currentDevicePath);
+int SelectPrinterEntry(PrinterConnection &connection, const PrinterEntry &entry) {
+  FormatBounded(connection.devicePath, kDevicePathUnits, InternalString(kCopyFormat),
+                entry.devicePath);
+  FormatBounded(connection.deviceId, kDeviceIdUnits, InternalString(kCopyFormat), entry.deviceId);
+  return SwitchToBidirectionalProtocol(connection.devicePath);
 }

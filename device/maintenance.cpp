@@ -3,10 +3,10 @@
 
 #include <array>
 
-#include "app/tables.h"
 #include "device/packets.h"
 #include "device/transaction.h"
 #include "info/model_identification.h"
+#include "tables/tables.h"
 
 namespace {
 
@@ -53,33 +53,33 @@ constexpr int kFirstSettingCommand = 8;
 
 bool MaintenanceNeedsConfirmation(int command) { return command == 1 || command == 2; }
 
-int CheckMaintenanceModel() {
-  if (IsFirmwareOnlyDevice()) return 1;
-  LookUpProtocolFamily();
-  return protocolFamily == 0 ? 2 : 0;
+int CheckMaintenanceModel(PrinterConnection &connection) {
+  if (IsFirmwareOnlyDevice(connection.deviceId)) return 1;
+  connection.protocolFamily = LookUpProtocolFamily(connection.deviceId);
+  return connection.protocolFamily == 0 ? 2 : 0;
 }
 
-bool ChooseMaintenanceRecord(int command, MaintenanceRecord *chosen) {
+bool ChooseMaintenanceRecord(int family, int command, MaintenanceRecord *chosen) {
   if (command < 1 || command > kMaintenanceCommands) return false;
   const CommandRow &row = kCommands[command - 1];
-  *chosen = protocolFamily == 1 ? row.family1 : row.family2;
+  *chosen = family == 1 ? row.family1 : row.family2;
   return chosen->record != nullptr;
 }
 
-void LoadMaintenanceSlot(const MaintenanceRecord &chosen) {
-  ClearCommandSlots();
-  PrepareCommandSlot(0, 0, 0, 0, chosen.record, chosen.recordLength);
+void LoadMaintenanceSlot(PrinterConnection &connection, const MaintenanceRecord &chosen) {
+  ClearCommandSlots(connection);
+  PrepareCommandSlot(connection, 0, 0, 0, 0, chosen.record, chosen.recordLength);
 }
 
-const wchar_t *MaintenanceLabel(int command) {
-  if (command == 1) return UiText(7);
-  if (command == 2) return UiText(8);
+const wchar_t *MaintenanceLabel(int language, int command) {
+  if (command == 1) return UiTextIn(language, 7);
+  if (command == 2) return UiTextIn(language, 8);
   // Internal strings 16-20 name the five languages, 21-31 the eleven levels.
   return InternalString(13 + command);
 }
 
-const wchar_t *MaintenanceGroupLabel(int command) {
-  if (command >= kFirstSettingCommand) return UiText(10);
-  if (command >= kFirstLanguageCommand) return UiText(9);
+const wchar_t *MaintenanceGroupLabel(int language, int command) {
+  if (command >= kFirstSettingCommand) return UiTextIn(language, 10);
+  if (command >= kFirstLanguageCommand) return UiTextIn(language, 9);
   return nullptr;
 }

@@ -1,8 +1,8 @@
 // What the protocol core tells the user while an operation runs: the one way it reports. Each
 // front end has its sink (the window program: the information pane, the progress bar, the ticker
-// and the message boxes; the command line: standard output and standard error), and the core
-// finds it through ActiveSink(), which each front end defines. Every method may be called from
-// the thread that runs the operation; the defaults do nothing.
+// and the message boxes; the command line: a printer's lines on standard error), and hands it to
+// the core with each printer's connection. Every method may be called from the thread that runs
+// the operation (and the firmware transfer's thread); the defaults do nothing.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,9 @@
 class OperationSink {
  public:
   virtual ~OperationSink() = default;
+
+  // The language of the front end's texts: 0 Russian, 1 English, 2 Portuguese, 3 Chinese.
+  virtual int Language() const { return 1; }
 
   // ---- The transaction engine --------------------------------------------------------------
   // A request/reply transaction has opened the printer and waits for it, until WaitEnds, which
@@ -58,6 +61,3 @@ class OperationSink {
   // parts), never within a write; the window program never asks to stop.
   virtual bool StopRequested() { return false; }
 };
-
-// The sink of the program this core runs in.
-OperationSink &ActiveSink();

@@ -3,47 +3,72 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 
-#include "device/discovery.h"
 #include "device/operation_sink.h"
 #include "device/transport.h"
-#include "info/model_identification.h"
-
-CommandSlot slotTable[kCommandSlots];
-unsigned char replyBuffer[kReplyBlockBytes];
 
 namespace {
 
 constexpr uint32_t kWriteMilliseconds = 3000;
 constexpr uint32_t kReadMilliseconds = 5000;
 constexpr auto kEmptyDataPause = std::chrono::milliseconds(3000);
-constexpr unsigned int kReplySearchReads = 0x40000;
-
-unsigned int replySearchReads = kReplySearchReads;
 
 // The sink is told of the wait on every way out, before the connection closes: nothing it shows
 // for the wait changes once the transaction has returned.
 struct WaitShown {
-  WaitShown() { ActiveSink().WaitBegins(); }
-  ~WaitShown() { ActiveSink().WaitEnds(); }
+  explicit WaitShown(OperationSink &sink) : sink_(sink) { sink_.WaitBegins(); }
+  ~WaitShown() { sink_.WaitEnds(); }
+  OperationSink &sink_;
 };
 
-int WriteOnlyTransaction(PrinterTransport &printer, const CommandSlot &command) {
-  if (!printer.Open(TransportMode::WritesOnly)) return 1;
+// The printer for one transaction: the held transport, or one opened for it and closed after.
+class TransactionPrinter {
+ public:
+  TransactionPrinter(PrinterConnection &connection, TransportMode mode)
+      : connection_(connection), printer_(connection.transport) {
+    if (printer_ == nullptr) {
+      own_ = NewPrinterTransport(connection.devicePath);
+      printer_ = own_.get();
+      opened_ = printer_->Open(mode);
+    }
+    Note();
+  }
+  ~TransactionPrinter() {
+    Note();
+    if (own_) own_->Close();
+  }
+  bool Opened() const { return opened_; }
+  PrinterTransport &operator*() const { return *printer_; }
+
+ private:
+  // What failed last, for a front end that explains it.
+  void Note() {
+    if (opened_ || own_) connection_.lastFailure = printer_->LastFailure();
+  }
+  PrinterConnection &connection_;
+  PrinterTransport *printer_;
+  std::unique_ptr<PrinterTransport> own_;
+  bool opened_ = true;
+};
+
+int WriteOnlyTransaction(PrinterConnection &connection, const CommandSlot &command) {
+  TransactionPrinter printer(connection, TransportMode::WritesOnly);
+  if (!printer.Opened()) return 1;
   uint32_t written = 0;
   const uint32_t length = static_cast<uint32_t>(command.packetLength);
-  const bool wrote = printer.Write(command.packet, length, 0, &written);
-  printer.Close();
+  const bool wrote = (*printer).Write(command.packet, length, 0, &written);
   return wrote && written == length ? 0 : 1;
 }
 
-// The data block of length bytes into replyBuffer, within one read time-out. Windows delivers a
-// block in one read; the usblp driver in pieces of its 1024-byte buffer and a shorter rest, so
-// the block is joined as long as every piece so far has filled that buffer (a shorter piece ends
-// a USB transfer, as a short packet does). Not cleared first: bytes past a short data block keep
-// the header's contents, which callers comparing fixed lengths rely on.
-bool ReadDataBlock(PrinterTransport &printer, uint32_t length, uint32_t *count) {
+// The data block of length bytes into the reply buffer, within one read time-out. Windows
+// delivers a block in one read; the usblp driver in pieces of its 1024-byte buffer and a shorter
+// rest, so the block is joined as long as every piece so far has filled that buffer (a shorter
+// piece ends a USB transfer, as a short packet does). Not cleared first: bytes past a short data
+// block keep the header's contents, which callers comparing fixed lengths rely on.
+bool ReadDataBlock(PrinterTransport &printer, unsigned char *reply, uint32_t length,
+                   uint32_t *count) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kReadMilliseconds);
   uint32_t got = 0;
@@ -52,21 +77,23 @@ bool ReadDataBlock(PrinterTransport &printer, uint32_t length, uint32_t *count) 
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (got > 0 && left.count() <= 0) return false;
     const uint32_t wait = got == 0 ? kReadMilliseconds : static_cast<uint32_t>(left.count());
-    if (!printer.Read(replyBuffer + got, length - got, wait, &piece)) return false;
+    if (!printer.Read(reply + got, length - got, wait, &piece)) return false;
     got += piece;
   } while (got < length && piece > 0 && piece % kUsblpReadPieceBytes == 0);
   *count = got;
   return true;
 }
 
-int RequestReplyTransaction(PrinterTransport &printer, const CommandSlot &command,
+int RequestReplyTransaction(PrinterConnection &connection, const CommandSlot &command,
                             unsigned int *outLength) {
-  if (!printer.Open(TransportMode::RequestReply)) return 1;
-  WaitShown wait;
+  TransactionPrinter printer(connection, TransportMode::RequestReply);
+  if (!printer.Opened()) return 1;
+  WaitShown wait(*connection.sink);
+  unsigned char *reply = connection.reply;
 
   uint32_t count = 0;
   const uint32_t packetLength = static_cast<uint32_t>(command.packetLength);
-  if (!printer.Write(command.packet, packetLength, kWriteMilliseconds, &count) ||
+  if (!(*printer).Write(command.packet, packetLength, kWriteMilliseconds, &count) ||
       count != packetLength) {
     return 1;
   }
@@ -75,19 +102,19 @@ int RequestReplyTransaction(PrinterTransport &printer, const CommandSlot &comman
   // are skipped. Running out of reads without the echo is a failure: the last block read is not
   // the reply, whatever it holds.
   bool matched = false;
-  for (unsigned int reads = 0; reads < replySearchReads && !matched; ++reads) {
-    std::memset(replyBuffer, 0, sizeof replyBuffer);
-    if (!printer.Read(replyBuffer, kReplyBlockBytes, kReadMilliseconds, &count) || count == 0) {
+  for (unsigned int reads = 0; reads < connection.replySearchReads && !matched; ++reads) {
+    std::memset(reply, 0, kReplyBlockBytes);
+    if (!(*printer).Read(reply, kReplyBlockBytes, kReadMilliseconds, &count) || count == 0) {
       return 1;
     }
-    matched = ReplyHeaderMatches(replyBuffer, count, command.packet, protocolFamily);
+    matched = ReplyHeaderMatches(reply, count, command.packet, connection.protocolFamily);
   }
   if (!matched) return 1;
 
   if (command.readData == 1) {
     uint32_t length = 0;
-    if (!ReadReplyDataLength(replyBuffer, sizeof replyBuffer, command.lengthOffset,
-                             command.lengthWidth, &length)) {
+    if (!ReadReplyDataLength(reply, kReplyBlockBytes, command.lengthOffset, command.lengthWidth,
+                             &length)) {
       return 1;
     }
     if (length == 0) {
@@ -95,7 +122,7 @@ int RequestReplyTransaction(PrinterTransport &printer, const CommandSlot &comman
       count = 0;
     } else {
       if (length > kReplyBlockBytes) length = kReplyBlockBytes;
-      if (!ReadDataBlock(printer, length, &count) || count != length) return 1;
+      if (!ReadDataBlock(*printer, reply, length, &count) || count != length) return 1;
     }
   }
   *outLength = count;
@@ -104,14 +131,14 @@ int RequestReplyTransaction(PrinterTransport &printer, const CommandSlot &comman
 
 }  // namespace
 
-void ClearCommandSlots() {
-  for (CommandSlot &slot : slotTable) std::memset(slot.packet, 0, sizeof slot.packet);
+void ClearCommandSlots(PrinterConnection &connection) {
+  for (CommandSlot &slot : connection.slots) std::memset(slot.packet, 0, sizeof slot.packet);
 }
 
-int PrepareCommandSlot(int slot, int readData, int lengthOffset, int lengthWidth,
-                       const unsigned char *record, int recordLength) {
+int PrepareCommandSlot(PrinterConnection &connection, int slot, int readData, int lengthOffset,
+                       int lengthWidth, const unsigned char *record, int recordLength) {
   if (slot < 0 || slot >= kCommandSlots) return 0;
-  CommandSlot &command = slotTable[slot];
+  CommandSlot &command = connection.slots[slot];
   command.readData = readData;
   command.lengthOffset = lengthOffset;
   command.lengthWidth = lengthWidth;
@@ -119,15 +146,11 @@ int PrepareCommandSlot(int slot, int readData, int lengthOffset, int lengthWidth
   return command.packetLength;
 }
 
-int RunTransaction(int slot, unsigned int *outLength, int writeOnly) {
+int RunTransaction(PrinterConnection &connection, int slot, unsigned int *outLength,
+                   int writeOnly) {
   if (slot < 0 || slot >= kCommandSlots) return 1;
-  const CommandSlot &command = slotTable[slot];
+  const CommandSlot &command = connection.slots[slot];
   if (command.packetLength <= 0 || command.packetLength > kMaxPacketBytes) return 1;
-  std::unique_ptr<PrinterTransport> printer = NewPrinterTransport(currentDevicePath);
-  if (writeOnly) return WriteOnlyTransaction(*printer, command);
-  return RequestReplyTransaction(*printer, command, outLength);
-}
-
-void SetReplySearchReadsForTesting(unsigned int reads) {
-  replySearchReads = reads ? reads : kReplySearchReads;
+  if (writeOnly) return WriteOnlyTransaction(connection, command);
+  return RequestReplyTransaction(connection, command, outLength);
 }

@@ -44,9 +44,9 @@ class PrinterTransport {
   // opened at most once.
   virtual bool Open(TransportMode mode) = 0;
 
-  // Writes length bytes. In RequestReply mode the write must end within timeoutMs; when it does
-  // not, it is cancelled and its end awaited before Write returns false. In WritesOnly mode
-  // timeoutMs is not used: the write takes as long as the driver does. *written receives the
+  // Writes length bytes. The write must end within timeoutMs; when it does not, it is cancelled
+  // and its end awaited before Write returns false (TimedOut). A timeoutMs of 0, and every write
+  // in WritesOnly mode, takes as long as the driver does. *written receives the
   // bytes the driver is known to have taken, on failure too. True only when the write itself
   // succeeded. A write is never repeated after the driver may have carried it out: one that the
   // system interrupts fails (Interrupted), so no byte reaches the printer twice.
@@ -76,7 +76,8 @@ class PrinterTransport {
 std::unique_ptr<PrinterTransport> NewPrinterTransport(const wchar_t *devicePath);
 
 // Calls visit with the device path of each USB printer interface present now, in the system's
-// order, for as long as visit returns true. False when the system gives no list at all.
+// order, for as long as visit returns true. False when the system gives no list at all. Safe to
+// call from several threads, also while connections are made and used.
 // A device path here has the form of a Windows USB printer interface path:
 // \\?\usb#vid_XXXX&pid_YYYY#SERIAL#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}; the Linux backend
 // gives each usblp printer a path of that form and opens its /dev/usb/lpN for it.
@@ -99,6 +100,8 @@ struct PrinterPortInfo {
   std::string id;      // what --printer takes: lpN on Linux, the device path on Windows
   std::string serial;  // the USB serial number, when the device has one
   std::string node;    // where it is opened: /dev/usb/lpN, or the device path
+  std::string port;    // where it is plugged in, the same after it restarts: its USB device on
+                       // Linux (e.g. "1-2"), the device path on Windows
 };
 PrinterPortInfo DescribePrinterInterface(const wchar_t *devicePath);
 

@@ -18,6 +18,10 @@ class FirmwareFileReader {
   FirmwareFileReader &operator=(const FirmwareFileReader &) = delete;
 
   bool IsOpen() const { return state_ != nullptr; }
+  // Whether this reader has the file other has, unchanged since other opened it: a file checked
+  // through other may then be sent through this one. Linux compares the file's identity, size
+  // and times; on Windows other's open keeps writers out for as long as it lasts.
+  bool SameFileAs(const FirmwareFileReader &other) const;
   // A source reading this file; valid while it stays open.
   FirmwareSource Source();
   void Close();

@@ -262,7 +262,6 @@ int FirmwareFailureText(FirmwareOutcome outcome) {
     case FirmwareOutcome::DescriptorReadFailed: return 86;
     case FirmwareOutcome::RawReadFailed: return 86;
     case FirmwareOutcome::TransferFailed: return 87;
-    case FirmwareOutcome::ConnectionFailed: return 87;
     case FirmwareOutcome::Interrupted: return 87;
     case FirmwareOutcome::FileSizeRefused: return 88;
     case FirmwareOutcome::FirstBlockLengthRefused: return 89;

@@ -48,8 +48,7 @@ enum class FirmwareOutcome {
   DescriptorReadFailed,     // fewer than 44 bytes of a multi-part package
   PartCountRefused,         // part_count is not one decimal digit
   DescriptorRefused,        // a multi-part check refused and has reported it
-  // The upgrade run's own (the walk never gives them).
-  ConnectionFailed,         // the printer could not be opened for the transfer: nothing sent
+  // The upgrade run's own (the walk never gives it).
   Interrupted,              // the front end asked the run to stop, before or during the transfer
   // In the transfer loop.
   LoopSeekFailed,

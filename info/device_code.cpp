@@ -4,9 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "app/tables.h"
-#include "device/discovery.h"
-#include "info/information_query.h"
+#include "tables/tables.h"
 
 namespace {
 
@@ -27,24 +25,26 @@ void BuildDeviceCodeSalt(unsigned char salt[kDeviceCodeSaltBytes]) {
   for (int i = 0; i < kDeviceCodeSaltBytes; ++i) salt[i] = kStoredSalt[i] ^ SaltMask(i);
 }
 
-int AssembleDeviceCodeInput(unsigned char input[kDeviceCodeInputBytes]) {
+int AssembleDeviceCodeInput(const InformationFields &fields, const wchar_t *deviceId,
+                            unsigned char input[kDeviceCodeInputBytes]) {
   std::memset(input, 0, kDeviceCodeInputBytes);
   int count = 0;
-  count = Append(input, count, productCode, 10);
-  count = Append(input, count, currentDeviceId, 8);
-  count = Append(input, count, modelCode, 8);
-  count = Append(input, count, macAddress, 17);
-  count = Append(input, count, firmwareVersion, 15);
-  count = Append(input, count, memorySize, 4);
+  count = Append(input, count, fields.productCode, 10);
+  count = Append(input, count, deviceId, 8);
+  count = Append(input, count, fields.modelCode, 8);
+  count = Append(input, count, fields.macAddress, 17);
+  count = Append(input, count, fields.firmwareVersion, 15);
+  count = Append(input, count, fields.memorySize, 4);
   unsigned char salt[kDeviceCodeSaltBytes];
   BuildDeviceCodeSalt(salt);
   for (int i = 0; i < kDeviceCodeSaltBytes && salt[i]; ++i) input[count++] = salt[i];
   return count;
 }
 
-int ComputeDeviceCode() {
+int ComputeDeviceCode(InformationFields &fields, const wchar_t *deviceId) {
+  const wchar_t *modelCode = fields.modelCode;
   unsigned char input[kDeviceCodeInputBytes];
-  const int count = AssembleDeviceCodeInput(input);
+  const int count = AssembleDeviceCodeInput(fields, deviceId, input);
   unsigned char digest[16];
   if (Md5Digest(input, count, digest)) return 1;
 
@@ -58,6 +58,6 @@ int ComputeDeviceCode() {
     text[length++] = static_cast<wchar_t>(std::toupper(digits[byte & 0x0F]));
   }
   text[length] = 0;
-  std::memcpy(deviceCode, text, (length + 1) * sizeof(wchar_t));
+  std::memcpy(fields.deviceCode, text, (length + 1) * sizeof(wchar_t));
   return 0;
 }

@@ -2,36 +2,26 @@
 // then the device code and the final seven-line text.
 #include "info/information_query.h"
 
+#include <array>
 #include <cstring>
 #include <cwchar>
 
-#include "app/tables.h"
 #include "device/bounded_format.h"
-#include "device/discovery.h"
 #include "device/operation_sink.h"
 #include "device/transaction.h"
 #include "info/device_code.h"
 #include "info/model_identification.h"
 #include "info/reply_parsers.h"
-
-wchar_t modelCode[9];
-wchar_t firmwareVersion[16];
-wchar_t productCode[11];
-wchar_t macAddress[18];
-wchar_t memorySize[5];
-wchar_t versionText[128];
-wchar_t deviceCode[42];
-wchar_t infoText[1024];
+#include "tables/tables.h"
 
 namespace {
 
 constexpr int kPlaceholderString = 71;
 constexpr int kFirstTextFormat = 115;  // 115-120 after steps 0-5, 121 the final text
-
-using Parser = int (*)(unsigned char *, int);
-const Parser kParsers[kInformationSteps] = {ParseModelReply,       ParseFirmwareVersionReply,
-                                            ParseProductCodeReply, ParseMacAddressReply,
-                                            ParseMemorySizeReply,  ParseVersionTextReply};
+constexpr int kFirmwareStep = 1;
+constexpr int kVersionTextSlot = 5;
+constexpr int kKernelVersionSlot = 6;
+constexpr int kPrintNameSlot = 7;
 
 template <int N>
 void SetPlaceholder(wchar_t (&field)[N]) {
@@ -45,87 +35,179 @@ bool HoldsPlaceholder(const wchar_t (&field)[N]) {
   return std::wcscmp(field, placeholder) == 0;
 }
 
+template <size_t N>
+void Load(PrinterConnection &connection, int slot, int readData, int lengthOffset,
+          int lengthWidth, const std::array<unsigned char, N> &record) {
+  PrepareCommandSlot(connection, slot, readData, lengthOffset, lengthWidth, record.data(),
+                     static_cast<int>(N));
+}
+
+// The query set of a protocol family, into the connection's slots (all cleared first).
+void LoadQuerySet(PrinterConnection &connection, int family) {
+  ClearCommandSlots(connection);
+  if (family == 1) {
+    Load(connection, 0, 0, 0, 0, CMD_F1_FF11);
+    Load(connection, 1, 0, 0, 0, CMD_F1_0001);
+    Load(connection, 2, 1, 6, 1, CMD_FF05);
+    Load(connection, 3, 1, 6, 1, CMD_F1_FF07);
+    Load(connection, 4, 0, 0, 0, CMD_F1_FF85);
+    Load(connection, 5, 1, 6, 2, CMD_F1_0008);
+    return;
+  }
+  Load(connection, 0, 1, 6, 2, CMD_SSI_PRODUCT_MODEL);
+  Load(connection, 1, 1, 6, 2, CMD_SSI_FW_VERSION);
+  Load(connection, 2, 1, 7, 1, CMD_FF05);
+  Load(connection, 3, 1, 6, 2, CMD_SSI_MAC_ADDRESS);
+  Load(connection, 4, 1, 6, 2, CMD_SSI_MEMORY_SIZE);
+  Load(connection, 5, 1, 6, 4, CMD_READ_ETC_VERSION);
+  Load(connection, 6, 1, 6, 2, CMD_SSI_KERNEL_VERSION);
+  Load(connection, 7, 1, 6, 2, CMD_SSI_PRINT_NAME);
+}
+
+// Step 0: the model code; a family-2 model the table does not know is asked for its own name.
+int ModelStep(PrinterConnection &connection, int length) {
+  InformationFields &fields = connection.fields;
+  const int family = connection.protocolFamily;
+  if (ParseModelReply(family, connection.reply, length, fields.modelCode)) return 1;
+  if (family != 2 || connection.displayName[0] != L'U') return 0;
+  unsigned int nameLength = 0;
+  if (RunTransaction(connection, kPrintNameSlot, &nameLength, 0)) return 1;
+  ParsePrintNameReply(connection.reply, connection.deviceId, connection.displayName);
+  return 0;
+}
+
+// Step 1: the firmware version, with the kernel version in front where the printer's
+// generation needs it; a printer that keeps a product date is asked for it in step 5.
+int FirmwareStep(PrinterConnection &connection, int length) {
+  InformationFields &fields = connection.fields;
+  bool needsKernel = false;
+  if (ParseFirmwareVersionReply(connection.protocolFamily, connection.reply, length,
+                                fields.firmwareVersion, &needsKernel)) {
+    return 1;
+  }
+  if (connection.protocolFamily != 2) return 0;
+  if (needsKernel) {
+    unsigned char firmware[7];
+    std::memcpy(firmware, connection.reply, sizeof firmware);
+    unsigned int kernelLength = 0;
+    if (RunTransaction(connection, kKernelVersionSlot, &kernelLength, 0)) return 1;
+    if (ParseKernelVersionReply(connection.reply, static_cast<int>(kernelLength), firmware,
+                                fields.firmwareVersion)) {
+      return 1;
+    }
+  }
+  if (ReportsProductDate(fields.firmwareVersion)) {
+    Load(connection, kVersionTextSlot, 1, 6, 2, CMD_SSI_PRODUCT_DATE);
+  }
+  return 0;
+}
+
+int Step(PrinterConnection &connection, int step, int length) {
+  InformationFields &fields = connection.fields;
+  const int family = connection.protocolFamily;
+  unsigned char *reply = connection.reply;
+  switch (step) {
+    case 0: return ModelStep(connection, length);
+    case 1: return FirmwareStep(connection, length);
+    case 2: return ParseProductCodeReply(reply, length, fields.productCode);
+    case 3: return ParseMacAddressReply(family, reply, length, fields.macAddress);
+    case 4: return ParseMemorySizeReply(family, reply, length, fields.memorySize);
+    default: return ParseVersionTextReply(family, reply, length, fields.versionText);
+  }
+}
+
 // The information text after a step: one line more per answered question (formats 115-120),
 // or all seven lines (121).
-void ShowInformationText(int lastStep) {
+void ShowInformationText(PrinterConnection &connection, int lastStep) {
+  InformationFields &f = connection.fields;
+  const wchar_t *name = connection.displayName;
   const wchar_t *format = InternalString(kFirstTextFormat + lastStep);
-  const int units = static_cast<int>(sizeof infoText / sizeof infoText[0]);
+  const int units = static_cast<int>(sizeof f.infoText / sizeof f.infoText[0]);
   switch (lastStep) {
-    case 0: FormatBounded(infoText, units, format, currentDisplayName); break;
-    case 1: FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion); break;
+    case 0: FormatBounded(f.infoText, units, format, name); break;
+    case 1: FormatBounded(f.infoText, units, format, name, f.firmwareVersion); break;
     case 2:
-      FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion, productCode);
+      FormatBounded(f.infoText, units, format, name, f.firmwareVersion, f.productCode);
       break;
     case 3:
-      FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion, productCode,
-                    macAddress);
+      FormatBounded(f.infoText, units, format, name, f.firmwareVersion, f.productCode,
+                    f.macAddress);
       break;
     case 4:
-      FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion, productCode,
-                    macAddress, memorySize);
+      FormatBounded(f.infoText, units, format, name, f.firmwareVersion, f.productCode,
+                    f.macAddress, f.memorySize);
       break;
     case 5:
-      FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion, productCode,
-                    macAddress, memorySize, versionText);
+      FormatBounded(f.infoText, units, format, name, f.firmwareVersion, f.productCode,
+                    f.macAddress, f.memorySize, f.versionText);
       break;
     default:
-      FormatBounded(infoText, units, format, currentDisplayName, firmwareVersion, productCode,
-                    macAddress, memorySize, versionText, deviceCode);
+      FormatBounded(f.infoText, units, format, name, f.firmwareVersion, f.productCode,
+                    f.macAddress, f.memorySize, f.versionText, f.deviceCode);
       break;
   }
-  ActiveSink().InformationText(infoText);
+  connection.sink->InformationText(f.infoText);
 }
 
 }  // namespace
 
-int PrepareInformationQuery() {
-  if (IsFirmwareOnlyDevice()) return 1;
-  LookUpProtocolFamily();
-  if (protocolFamily == 0) return 2;
-  LoadQuerySet(protocolFamily == 1 ? 1 : 2);
+int PrepareInformationQuery(PrinterConnection &connection) {
+  if (IsFirmwareOnlyDevice(connection.deviceId)) return 1;
+  connection.protocolFamily = LookUpProtocolFamily(connection.deviceId);
+  if (connection.protocolFamily == 0) return 2;
+  LoadQuerySet(connection, connection.protocolFamily == 1 ? 1 : 2);
   return 0;
 }
 
-InformationQueryResult AskInformationQuestions() {
-  OperationSink &sink = ActiveSink();
+InformationQueryResult AskInformationQuestions(PrinterConnection &connection) {
+  OperationSink &sink = *connection.sink;
+  InformationFields &fields = connection.fields;
   sink.QueryBegins(kInformationSteps);
 
-  std::memset(infoText, 0, sizeof infoText);
-  std::memset(modelCode, 0, sizeof modelCode);
-  ComposeDisplayName();
-  SetPlaceholder(firmwareVersion);
-  SetPlaceholder(productCode);
-  SetPlaceholder(macAddress);
-  SetPlaceholder(memorySize);
-  SetPlaceholder(versionText);
-  SetPlaceholder(deviceCode);
+  std::memset(fields.infoText, 0, sizeof fields.infoText);
+  std::memset(fields.modelCode, 0, sizeof fields.modelCode);
+  ComposeDisplayName(connection.deviceId, connection.displayName);
+  SetPlaceholder(fields.firmwareVersion);
+  SetPlaceholder(fields.productCode);
+  SetPlaceholder(fields.macAddress);
+  SetPlaceholder(fields.memorySize);
+  SetPlaceholder(fields.versionText);
+  SetPlaceholder(fields.deviceCode);
 
   InformationQueryResult result = {};
   for (int step = 0; step < kInformationSteps; ++step) {
     sink.QueryStep(step);
     unsigned int length = 0;
-    if (RunTransaction(step, &length, 0)) {
+    if (RunTransaction(connection, step, &length, 0)) {
       ++result.failures;
       result.steps[step] = StepResult::NoAnswer;
       break;
     }
-    const int failed = kParsers[step](replyBuffer, static_cast<int>(length));
+    const int failed = Step(connection, step, static_cast<int>(length));
     result.failures += failed;
     result.steps[step] = failed ? StepResult::Unusable : StepResult::Read;
     // The MAC address and the version text never fail their step; an answer that holds no
     // value leaves the placeholder.
-    if ((step == 3 && HoldsPlaceholder(macAddress)) ||
-        (step == 5 && HoldsPlaceholder(versionText))) {
+    if ((step == 3 && HoldsPlaceholder(fields.macAddress)) ||
+        (step == 5 && HoldsPlaceholder(fields.versionText))) {
       result.steps[step] = StepResult::Unusable;
     }
-    ShowInformationText(step);
+    ShowInformationText(connection, step);
   }
 
   if (result.failures == 0) {
     sink.DeviceCodeBegins();
-    result.deviceCodeComputed = ComputeDeviceCode() == 0;
+    result.deviceCodeComputed = ComputeDeviceCode(fields, connection.deviceId) == 0;
     sink.DeviceCodeEnds();
   }
-  ShowInformationText(kInformationSteps);
+  ShowInformationText(connection, kInformationSteps);
   return result;
+}
+
+int AskFirmwareVersion(PrinterConnection &connection) {
+  LoadQuerySet(connection, connection.protocolFamily == 1 ? 1 : 2);
+  SetPlaceholder(connection.fields.firmwareVersion);
+  unsigned int length = 0;
+  if (RunTransaction(connection, kFirmwareStep, &length, 0)) return 1;
+  return FirmwareStep(connection, static_cast<int>(length));
 }

@@ -1,25 +1,15 @@
-// The information query: the printer's identity read over USB into the information fields and
-// the seven-line information text.
+// The information query: the printer's identity read over USB into the connection's
+// information fields and the seven-line information text.
 #pragma once
 
-// The information fields; capacities include the terminator. They keep their values after a
-// query until the next one starts.
-extern wchar_t modelCode[9];
-extern wchar_t firmwareVersion[16];
-extern wchar_t productCode[11];
-extern wchar_t macAddress[18];
-extern wchar_t memorySize[5];
-extern wchar_t versionText[128];
-extern wchar_t deviceCode[42];
-// The information text: the buffer from which every worker sets the information pane's text.
-extern wchar_t infoText[1024];
+#include "device/connection.h"
 
 constexpr int kInformationSteps = 6;
 
-// Whether the selected printer may be queried, and the query set of its family loaded into the
-// slot table: 0 ready; 1 a firmware-only device (the text of internal string 40 says so); 2 a
-// model that is not supported (internal string 41).
-int PrepareInformationQuery();
+// Whether the connection's printer may be queried, and the query set of its family loaded into
+// its slots: 0 ready; 1 a firmware-only device (the text of internal string 40 says so); 2 a
+// model that is not supported (internal string 41). Sets the protocol family.
+int PrepareInformationQuery(PrinterConnection &connection);
 
 // How each of the six questions went, and the device code.
 enum class StepResult {
@@ -37,4 +27,8 @@ struct InformationQueryResult {
 // The questions of a prepared query, one after the other: each answer parsed into its field and
 // the information text formatted again and shown; the device code when every step succeeded;
 // the final text with the placeholder in every field that was not read. Returns what happened.
-InformationQueryResult AskInformationQuestions();
+InformationQueryResult AskInformationQuestions(PrinterConnection &connection);
+
+// The firmware version alone (the query's second question, of the connection's family, which
+// must be known): into connection.fields.firmwareVersion. 0, or 1 when it could not be read.
+int AskFirmwareVersion(PrinterConnection &connection);

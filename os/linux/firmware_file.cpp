@@ -71,6 +71,16 @@ FirmwareFileReader::FirmwareFileReader(const char *utf8Path) {
 
 FirmwareFileReader::~FirmwareFileReader() { Close(); }
 
+bool FirmwareFileReader::SameFileAs(const FirmwareFileReader &other) const {
+  if (!state_ || !other.state_ || !Unchanged(*other.state_) || !Unchanged(*state_)) return false;
+  const struct stat &mine = state_->opened, &theirs = other.state_->opened;
+  return mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino &&
+         mine.st_size == theirs.st_size && mine.st_mtim.tv_sec == theirs.st_mtim.tv_sec &&
+         mine.st_mtim.tv_nsec == theirs.st_mtim.tv_nsec &&
+         mine.st_ctim.tv_sec == theirs.st_ctim.tv_sec &&
+         mine.st_ctim.tv_nsec == theirs.st_ctim.tv_nsec;
+}
+
 FirmwareSource FirmwareFileReader::Source() {
   return FirmwareSource{state_, ReadFirmware, SeekFirmware, SizeOfFirmware};
 }

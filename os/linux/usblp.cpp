@@ -122,15 +122,22 @@ struct ListedPrinter {
 };
 
 // What the last listing found; a connection is opened through it, as Wine's DOS device names
-// lead from a device path to /dev/usb/lpN.
+// lead from a device path to /dev/usb/lpN. Several printers' threads list and connect at once
+// (a printer that restarts is looked for while the others take their firmware).
+std::mutex listingMutex;
 std::vector<ListedPrinter> listed;
 std::vector<LeftOutPrinter> leftOut;
 
-const ListedPrinter *FindListed(const wchar_t *devicePath) {
+// A copy of what the last listing found at the device path; false when it found nothing there.
+bool FindListed(const wchar_t *devicePath, ListedPrinter *found) {
+  std::lock_guard<std::mutex> lock(listingMutex);
   for (const ListedPrinter &printer : listed) {
-    if (printer.devicePath == devicePath) return &printer;
+    if (printer.devicePath == devicePath) {
+      *found = printer;
+      return true;
+    }
   }
-  return nullptr;
+  return false;
 }
 
 // ---- A printer's connection ------------------------------------------------------------------
@@ -242,7 +249,8 @@ class WriteAlarm {
 class UsblpTransport : public PrinterTransport {
  public:
   explicit UsblpTransport(const wchar_t *devicePath) {
-    if (const ListedPrinter *printer = FindListed(devicePath)) node_ = printer->info.node;
+    ListedPrinter printer;
+    if (FindListed(devicePath, &printer)) node_ = printer.info.node;
     InstallWakeHandler();
   }
   ~UsblpTransport() override { Close(); }
@@ -268,7 +276,9 @@ class UsblpTransport : public PrinterTransport {
     failure_ = TransportFailure::None;
     if (cancelled_) return Fail(TransportFailure::Cancelled);
     if (device_ < 0) return Fail(TransportFailure::Gone);
-    const int limit = mode_ == TransportMode::RequestReply ? static_cast<int>(timeoutMs) : -1;
+    const int limit = mode_ == TransportMode::RequestReply && timeoutMs > 0
+                          ? static_cast<int>(timeoutMs)
+                          : -1;
     if (!alarm_.Arm(limit)) return Fail(TransportFailure::Other);
     bool done = true;
     while (*written < length) {
@@ -421,8 +431,8 @@ std::unique_ptr<PrinterTransport> NewPrinterTransport(const wchar_t *devicePath)
 
 bool EnumeratePrinterInterfaces(bool (*visit)(void *context, const wchar_t *devicePath),
                                 void *context) {
-  listed.clear();
-  leftOut.clear();
+  std::vector<ListedPrinter> listed;
+  std::vector<LeftOutPrinter> leftOut;
   const std::string sysfs = SysfsRoot();
   const std::string classDirectory = sysfs + "/class/usbmisc";
   std::set<std::string> names;
@@ -464,8 +474,15 @@ bool EnumeratePrinterInterfaces(bool (*visit)(void *context, const wchar_t *devi
     }
     names.insert(name);
     const std::wstring devicePath = Widen(DevicePath(vid, pid, name));
-    listed.push_back({devicePath, {lp, serial, node}});
-    if (!visit(context, devicePath.c_str())) break;
+    listed.push_back({devicePath, {lp, serial, node, Basename(usb)}});
+  }
+  {
+    std::lock_guard<std::mutex> lock(listingMutex);
+    ::listed = listed;
+    ::leftOut = leftOut;
+  }
+  for (const ListedPrinter &printer : listed) {
+    if (!visit(context, printer.devicePath.c_str())) break;
   }
   return true;
 }
@@ -476,9 +493,9 @@ bool EnumeratePrinterInterfaces(bool (*visit)(void *context, const wchar_t *devi
 // protocol than the bidirectional one it also offers (the driver's proto_bias): it is switched,
 // as the reply reads need. A device that does not know the ioctls keeps its protocol.
 int SwitchToBidirectionalProtocol(const wchar_t *devicePath) {
-  const ListedPrinter *printer = FindListed(devicePath);
-  if (!printer) return 1;
-  const int device = open(printer->info.node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  ListedPrinter printer;
+  if (!FindListed(devicePath, &printer)) return 1;
+  const int device = open(printer.info.node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (device < 0) return 1;
   int protocols[2] = {0, 0};  // the current protocol, a bit for each one the interface offers
   if (ioctl(device, LPIOC_GET_PROTOCOLS, protocols) == 0 &&
@@ -497,11 +514,14 @@ TransportFailure ProbePrinter(const wchar_t *devicePath) {
 }
 
 PrinterPortInfo DescribePrinterInterface(const wchar_t *devicePath) {
-  const ListedPrinter *printer = FindListed(devicePath);
-  return printer ? printer->info : PrinterPortInfo();
+  ListedPrinter printer;
+  return FindListed(devicePath, &printer) ? printer.info : PrinterPortInfo();
 }
 
-std::vector<LeftOutPrinter> LeftOutPrinters() { return leftOut; }
+std::vector<LeftOutPrinter> LeftOutPrinters() {
+  std::lock_guard<std::mutex> lock(listingMutex);
+  return leftOut;
+}
 
 std::string WhyNoPrinterIsListed() {
   const std::string sysfs = SysfsRoot();

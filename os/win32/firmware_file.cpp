@@ -69,3 +69,7 @@ void FirmwareFileReader::Close() {
   delete state_;
   state_ = nullptr;
 }
+
+bool FirmwareFileReader::SameFileAs(const FirmwareFileReader &other) const {
+  return state_ != nullptr && other.state_ != nullptr;
+}

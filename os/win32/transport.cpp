@@ -5,7 +5,7 @@
 
 #include <cwchar>
 
-#include "app/tables.h"
+#include "tables/tables.h"
 #include "device/discovery.h"
 #include "device/transport.h"
 #include "os/text.h"
@@ -136,7 +136,8 @@ class Win32PrinterTransport : public PrinterTransport {
     if (!started && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_MORE_DATA) {
       return Fail(FailureOf(GetLastError()));
     }
-    if (WaitForSingleObject(overlapped_.hEvent, milliseconds) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(overlapped_.hEvent, milliseconds ? milliseconds : INFINITE) !=
+        WAIT_OBJECT_0) {
       CancelIoEx(device_, &overlapped_);
       GetOverlappedResult(device_, &overlapped_, count, TRUE);
       return Fail(cancelled_ ? TransportFailure::Cancelled : TransportFailure::TimedOut);
@@ -243,6 +244,7 @@ PrinterPortInfo DescribePrinterInterface(const wchar_t *devicePath) {
   PrinterPortInfo info;
   info.id = EncodeUtf8(devicePath, wcslen(devicePath));
   info.node = info.id;
+  info.port = info.id;
   // The serial number is the field before the GUID field: \\?\usb#vid_4b56&pid_0140#SERIAL#{…}
   // on Windows, \\.\pipe\id_4b56&pid_0140#SERIAL#{…} for a simulated printer.
   const size_t last = info.id.rfind('#');

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/table_stream.h"
+#include "tables/table_stream.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "firmware/transfer_progress.h"
+#include "upgrade/transfer_progress.h"
 
 namespace {
 

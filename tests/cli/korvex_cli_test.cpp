@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -283,13 +284,20 @@ TEST(KorvexOnLinux, UpgradeAllGivesALinePerPrinterASummaryAndTheWorstCode) {
       machine.WriteFile("orbis.kfw", SingleImagePackage(orbis.productCode, image));
   const KorvexRun run = machine.Korvex({"upgrade", package, "--all"});
   EXPECT_EQ(run.exitCode, 4) << Show(run);
-  EXPECT_EQ(Lines(run.out),
-            (std::vector<std::string>{
-                "lp0  Orbis 310w (4B56015D)  not upgraded: The firmware package does not match "
-                "the printer's product code. The operation could not be completed. (exit 4)",
-                "lp1  Orbis 300 (4B56015C)  upgraded (exit 0)",
-                "2 printers: 1 upgraded, 1 not; exit 4",
-            }));
+  // A table: printer, serial, seconds, result.
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_EQ(lines[0], "PRINTER  SERIAL  SECONDS  RESULT");
+  EXPECT_TRUE(std::regex_match(
+      lines[1], std::regex("lp0      -       [0-9]+\\.[0-9]  +Orbis 310w \\(4B56015D\\)  not "
+                           "upgraded: The firmware package does not match the printer's product "
+                           "code\\. The operation could not be completed\\. \\(exit 4\\)")))
+      << lines[1];
+  EXPECT_TRUE(std::regex_match(
+      lines[2], std::regex("lp1      -       [0-9]+\\.[0-9]  +Orbis 300 \\(4B56015C\\)  upgraded "
+                           "\\(exit 0\\)")))
+      << lines[2];
+  EXPECT_EQ(lines[3], "2 printers: 1 upgraded, 1 not; exit 4");
   EXPECT_EQ(differs.FirmwareBytes(), 0u);
   EXPECT_TRUE(fits.Firmware() == image);
 }

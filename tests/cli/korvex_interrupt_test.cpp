@@ -238,7 +238,8 @@ TEST(KorvexInterrupts, ThePrinterIsHeldForTheWholeTransfer) {
 }
 
 // Another program rewrites the raw image in place while it is sent, between the check korvex
-// makes and its next read: that read must not reach the printer.
+// makes and its next read: that read must not reach the printer. (The first read at that offset
+// is the check of the whole file, before any printer is touched; the second is the transfer's.)
 TEST(KorvexInterrupts, AFileRewrittenWhileItIsSentSendsNothingOfTheNewContent) {
   FakeMachine machine("rewritten");
   machine.Plug(0, "4b56", "015c", "");
@@ -252,8 +253,8 @@ TEST(KorvexInterrupts, AFileRewrittenWhileItIsSentSendsNothingOfTheNewContent) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
   Launch rewriting = UsblpLike();
-  rewriting.environment.push_back("KORVEX_STANDIN_REWRITE=" + std::to_string(4 << 20) + ":" + raw +
-                                  ":" + replacement);
+  rewriting.environment.push_back("KORVEX_STANDIN_REWRITE=" + std::to_string(4 << 20) + ":2:" +
+                                  raw + ":" + replacement);
   RunningKorvex running = machine.Start({"upgrade", raw}, rewriting);
   const KorvexRun run = machine.Finish(&running);
   EXPECT_EQ(run.exitCode, 5) << Show(run);

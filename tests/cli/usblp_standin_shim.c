@@ -7,9 +7,9 @@
  *   wait ends the call with EINTR although the printer has the bytes, as usblp's blocking write
  *   does after it has submitted its USB transfer. KORVEX_STANDIN_WRITE_US sets the wait.
  *
- * And one thing another program may do at the worst moment: KORVEX_STANDIN_REWRITE="OFFSET:FILE:
- * NEW" overwrites FILE with the contents of NEW just before korvex's first read of FILE at
- * OFFSET, after any check it made before that read.
+ * And one thing another program may do at the worst moment: KORVEX_STANDIN_REWRITE="OFFSET:N:
+ * FILE:NEW" overwrites FILE with the contents of NEW just before korvex's Nth read of FILE at
+ * OFFSET (counted from 1), after any check it made before that read.
  *
  * Printers are told apart by their device: pty slaves (Unix98 majors 136-143). */
 #define _GNU_SOURCE
@@ -91,23 +91,24 @@ ssize_t write(int fd, const void *bytes, size_t count) {
 /* Overwrites the file named in KORVEX_STANDIN_REWRITE once, before the read that starts at its
  * offset. */
 static void RewriteBeforeRead(int fd) {
-  static int done = 0;
+  static int seen = 0;
   const char *setting = getenv("KORVEX_STANDIN_REWRITE");
-  if (done || setting == NULL) return;
+  if (setting == NULL) return;
   char copy[4096];
   snprintf(copy, sizeof copy, "%s", setting);
-  char *target = strchr(copy, ':');
+  char *nth = strchr(copy, ':');
+  char *target = nth ? strchr(nth + 1, ':') : NULL;
   char *source = target ? strchr(target + 1, ':') : NULL;
   if (source == NULL) return;
+  *nth++ = 0;
   *target++ = 0;
   *source++ = 0;
   struct stat opened, named;
   if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) || stat(target, &named) != 0 ||
       opened.st_ino != named.st_ino || opened.st_dev != named.st_dev ||
-      lseek(fd, 0, SEEK_CUR) != strtol(copy, NULL, 10)) {
+      lseek(fd, 0, SEEK_CUR) != strtol(copy, NULL, 10) || ++seen != strtol(nth, NULL, 10)) {
     return;
   }
-  done = 1;
   const int in = REAL("open", OpenFunction)(source, O_RDONLY);
   const int out = REAL("open", OpenFunction)(target, O_WRONLY);
   char buffer[65536];

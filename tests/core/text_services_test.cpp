@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <string>
 
-#include "app/tables.h"
+#include "tables/tables.h"
 #include "device/operation_sink.h"
 #include "os/text.h"
 

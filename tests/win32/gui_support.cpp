@@ -10,7 +10,7 @@
 
 #include "app/app_state.h"
 #include "app/startup.h"
-#include "app/tables.h"
+#include "tables/tables.h"
 
 namespace {
 bool quitReceived = false;

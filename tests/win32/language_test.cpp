@@ -4,7 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/language.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 
 namespace {
 

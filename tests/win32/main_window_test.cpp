@@ -16,7 +16,7 @@
 #include "app/main_window.h"
 #include "app/notice.h"
 #include "app/startup.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "box_answerer.h"
 #include "gui_support.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "box_answerer.h"
 #include "gui_support.h"
 

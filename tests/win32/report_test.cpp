@@ -10,7 +10,7 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/startup.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "box_answerer.h"
 #include "gui_support.h"
 #include "app/report.h"

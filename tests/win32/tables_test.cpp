@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/table_stream.h"
-#include "app/tables.h"
+#include "tables/table_stream.h"
+#include "app/built_in_tables.h"
 #include "box_answerer.h"
 #include "info/model_identification.h"
 

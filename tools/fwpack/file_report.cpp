@@ -162,7 +162,6 @@ std::string Describe(const FirmwareRefusal &r, const FirmwareWalk &walk) {
     case FirmwareOutcome::PartNotRecognised:
       return "part " + n + " (" + v + " bytes) does not begin with ESC % once decrypted";
     case FirmwareOutcome::TransferFailed: return "the transfer failed";
-    case FirmwareOutcome::ConnectionFailed: return "the printer could not be opened";
     case FirmwareOutcome::Interrupted: return "the run was stopped";
   }
   return "?";

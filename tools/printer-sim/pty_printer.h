@@ -40,8 +40,9 @@ class PtyPrinter {
   // Stops answering, closes the pty and removes the link; waits for the thread. Safe to repeat.
   void Stop();
   // Until everything written to the pty so far has been taken (a program that has ended may
-  // have left its last writes in the pty's buffers); false after timeoutMs.
-  bool Settle(int timeoutMs = 5000) const;
+  // have left its last writes in the pty's buffers); false after timeoutMs. A reply the program
+  // left unread is given up after 7 s, so the default waits longer than that.
+  bool Settle(int timeoutMs = 10000) const;
 
   // What it has received, while it runs too: every command packet as its raw bytes, in order,
   // and the firmware bytes (kept only with keepFirmware; counted always).

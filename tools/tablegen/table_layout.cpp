@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "app/table_stream.h"
+#include "tables/table_stream.h"
 
 namespace {
 

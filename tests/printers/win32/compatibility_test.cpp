@@ -6,8 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "app/printer_state.h"
 #include "app/app_state.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "device/compatibility.h"
 #include "device/pick_lines.h"
 #include "device/transaction.h"
@@ -132,7 +133,8 @@ TEST_F(Compatibility, UnansweredQueryToldWithTheAdviceLines) {
   const std::wstring boxDetail = Picked({1});
   ASSERT_EQ(paneDetail.find(boxDetail), 0u) << "line 1 opens both";
   const Descriptor descriptor(kPrinterProductCode, "3.01.22", "4B56015C");
-  for (auto check : {CheckProductCode, CheckFirmwareVersion}) {
+  using WindowCheck = int (*)(const unsigned char *);
+  for (WindowCheck check : {WindowCheck(CheckProductCode), WindowCheck(CheckFirmwareVersion)}) {
     for (bool unattended : {false, true}) {
       UseUpgradeWindow(unattended);
       AimAt(L"\\\\.\\pipe\\nobody-listens", L"4B56015C");  // a model of family 2

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "app/printer_state.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/startup.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "box_answerer.h"
 #include "device/discovery.h"
 #include "gui_support.h"

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/printer_state.h"
 #include "app/main_window.h"
 #include "device/packets.h"
 #include "firmware/package_builder.h"

@@ -1,4 +1,5 @@
 // Set-up shared by the tests on simulated printers.
+#include "app/printer_state.h"
 #include "os/win32/device_control.h"
 #include "printer_test_support.h"
 
@@ -10,7 +11,7 @@
 #include "app/main_window.h"
 #include "device/discovery.h"
 #include "app/notice.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "device/transaction.h"
 #include "gui_support.h"
 

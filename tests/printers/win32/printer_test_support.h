@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/printer_state.h"
 #include "simulator.h"
 
 // Expands the three built-in tables (English texts) and creates a plain main window with an

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "gui_support.h"
 #include "printer_test_support.h"
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "app/upgrade_worker.h"
-#include "firmware/transfer.h"
+#include "upgrade/transfer.h"
 #include "upgrade_test_support.h"
 
 namespace {

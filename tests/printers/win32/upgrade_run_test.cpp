@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "app/upgrade_worker.h"
 #include "firmware/package.h"
 #include "firmware/package_builder.h"
-#include "firmware/transfer.h"
+#include "upgrade/transfer.h"
 #include "tests/bytes/package_test_support.h"
 #include "upgrade_test_support.h"
 

@@ -1,4 +1,5 @@
 // Set-up shared by the firmware upgrade tests.
+#include "app/printer_state.h"
 #include "app/upgrade_worker.h"
 #include "upgrade_test_support.h"
 
@@ -13,7 +14,7 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/notice.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "device/discovery.h"
 #include "firmware/package_builder.h"
 #include "gui_support.h"

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/printer_state.h"
 #include "simulator.h"
 
 using Bytes = std::vector<unsigned char>;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/tables.h"
+#include "app/built_in_tables.h"
 #include "firmware/package_builder.h"
 #include "gui_support.h"
 #include "printer_test_support.h"

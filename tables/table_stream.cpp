@@ -1,5 +1,5 @@
 // Inflation of the built-in tables' stored streams.
-#include "app/table_stream.h"
+#include "tables/table_stream.h"
 
 #include <zlib.h>
 

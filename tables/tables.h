@@ -1,6 +1,7 @@
 // The built-in UI text and internal string tables and the model table, expanded once at start-up
-// from the streams stored in the program. Expanding and reading them is portable: both front ends
-// (the window program and the command line) carry the same tables.
+// from the streams stored in the program. Expanding and reading them is portable: the protocol
+// core, its backends and both front ends (the window program and the command line) read the same
+// tables, which nobody changes once they are expanded.
 #pragma once
 
 constexpr int kLanguages = 4;
@@ -23,17 +24,3 @@ bool InflateModelTable(unsigned char *stream, unsigned int length);
 // stay valid for the whole run.
 const wchar_t *UiTextIn(int language, int k);
 const wchar_t *InternalString(int i);
-
-// UI text k in the front end's language: the window program's chosen language, the command
-// line's English. Each front end defines it.
-const wchar_t *UiText(int k);
-
-// ---- The window program's start-up (app/built_in_tables.cpp) ---------------------------------
-// Each returns 0, or 1 after telling the user in an ownerless "Init" box.
-int ExpandUiTexts();
-int ExpandInternalStrings();
-int ExpandModelTable();
-// The same from a given stored stream (its first two bytes are overwritten).
-int ExpandUiTextsFrom(unsigned char *stream, unsigned int length);
-int ExpandInternalStringsFrom(unsigned char *stream, unsigned int length);
-int ExpandModelTableFrom(unsigned char *stream, unsigned int length);

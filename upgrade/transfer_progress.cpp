@@ -1,5 +1,5 @@
 // Progress steps of the firmware transfer.
-#include "firmware/transfer_progress.h"
+#include "upgrade/transfer_progress.h"
 
 uint32_t ProgressStep(uint32_t total) {
   const uint32_t step = total / 100 / kTransferChunkBytes * kTransferChunkBytes;

@@ -1,11 +1,11 @@
 // Expansion of the three built-in tables and read access to the texts.
-#include "app/tables.h"
+#include "tables/tables.h"
 
 #include <zlib.h>
 
 #include <cstring>
 
-#include "app/table_stream.h"
+#include "tables/table_stream.h"
 #include "info/model_identification.h"
 #include "os/text.h"
 

@@ -1,5 +1,5 @@
 // The firmware upgrade's protocol: the two walks of the file, the printer's side of each step.
-#include "firmware/upgrade.h"
+#include "upgrade/upgrade.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,28 +7,19 @@
 #include <cwchar>
 #include <thread>
 
-#include "app/tables.h"
 #include "device/bounded_format.h"
 #include "device/compatibility.h"
-#include "device/discovery.h"
 #include "device/operation_sink.h"
 #include "firmware/package.h"
-#include "device/transport.h"
-#include "firmware/transfer.h"
-#include "firmware/upgrade_texts.h"
 #include "info/model_identification.h"
+#include "tables/tables.h"
+#include "tables/upgrade_texts.h"
+#include "upgrade/transfer.h"
 
 namespace {
 
 // How often a pause between parts looks whether the front end wants the run stopped.
 constexpr auto kPauseSlice = std::chrono::milliseconds(100);
-
-// One run of bytes to the printer: on the held connection, or through an open of its own.
-int Send(PrinterTransport *connection, const unsigned char *data, uint32_t length, uint32_t total,
-         uint32_t base, int progressOn) {
-  return connection != nullptr ? SendFirmwareDataOn(*connection, data, length, total, base, progressOn)
-                               : SendFirmwareData(data, length, total, base, progressOn);
-}
 
 // The file as the check reads it: every byte read is counted for the check's progress.
 struct CountedFile {
@@ -59,14 +50,14 @@ FirmwareSource CountingSource(CountedFile *counted) {
   return FirmwareSource{counted, ReadCounted, SeekCounted, SizeOfCounted};
 }
 
-void BeginFileCheck(CountedFile *counted) {
+void BeginFileCheck(OperationSink &sink, CountedFile *counted) {
   if (!counted->file.Size(counted->file.context, &counted->size)) counted->size = 0;
-  ActiveSink().FileCheckBegins(counted->size);
+  sink.FileCheckBegins(counted->size);
 }
 
 // The check has passed: the file is read from its start for the transfer.
-bool EndFileCheck(const FirmwareSource &file) {
-  ActiveSink().FileCheckEnds();
+bool EndFileCheck(OperationSink &sink, const FirmwareSource &file) {
+  sink.FileCheckEnds();
   return file.Seek(file.context, 0);
 }
 
@@ -75,7 +66,7 @@ bool EndFileCheck(const FirmwareSource &file) {
 // so the printer gets the bytes, and the sink the progress, in the same order as without.
 class OverlappedTransfer {
  public:
-  OverlappedTransfer(unsigned char *buffer, PrinterTransport *connection)
+  OverlappedTransfer(unsigned char *buffer, PrinterConnection &connection)
       : buffer_(buffer), connection_(connection) {}
   ~OverlappedTransfer() { Finish(); }
   bool Enabled() const { return buffer_ != nullptr; }
@@ -87,7 +78,7 @@ class OverlappedTransfer {
     const uint32_t length = chunk->length, total = run->total, base = run->sent;
     run->sent += length;
     thread_ = std::thread([this, length, total, base, run] {
-      if (Send(connection_, buffer_, length, total, base, 1) < 0) {
+      if (SendFirmwareData(connection_, buffer_, length, total, base, 1) < 0) {
         failed_ = true;
         run->sent -= length;
       }
@@ -103,23 +94,24 @@ class OverlappedTransfer {
 
  private:
   unsigned char *buffer_;
-  PrinterTransport *connection_;
+  PrinterConnection &connection_;
   std::thread thread_;
   bool failed_ = false;
 };
 
 // What the hooks of both walks share: the run, and the file as the check counts it.
 struct RunState {
+  PrinterConnection *connection;
   UpgradeRun *run;
   CountedFile counted;
   OverlappedTransfer *overlapped;  // single-image and raw: when the front end gave a buffer
-  PrinterTransport *connection;    // held for the whole transfer, when the front end gave one
   FirmwareOutcome stopped;         // why a hook stopped the run, when it was not the file
+  bool fileChecked;                // the front end has checked the file whole already
 };
 
 // A stop the front end asked for ends the walk at the hook that sees it.
 bool Stopping(RunState *state) {
-  if (!ActiveSink().StopRequested()) return false;
+  if (!state->connection->sink->StopRequested()) return false;
   state->stopped = FirmwareOutcome::Interrupted;
   return true;
 }
@@ -127,31 +119,26 @@ bool Stopping(RunState *state) {
 bool CheckChunk(void *context, const FirmwareChunk *) {
   auto *state = static_cast<RunState *>(context);
   if (Stopping(state)) return false;
-  ActiveSink().FileCheckProgress(state->counted.read, state->counted.size);
+  state->connection->sink->FileCheckProgress(state->counted.read, state->counted.size);
   return true;
 }
 
-// The whole file has passed: the transfer starts, of total bytes or parts, on the connection
-// held from its first byte to its last where the front end gave one.
+// The whole file has passed: the transfer starts, of total bytes or parts.
 bool StartTransfer(void *context, FirmwareKind kind, uint32_t total) {
   auto *state = static_cast<RunState *>(context);
   UpgradeRun *run = state->run;
   if (Stopping(state)) return false;
-  if (state->connection != nullptr && !state->connection->Open(TransportMode::WritesOnly)) {
-    state->stopped = FirmwareOutcome::ConnectionFailed;
-    return false;
-  }
   run->total = total;
   run->sent = 0;
-  ActiveSink().TransferBegins(kind, total);
+  state->connection->sink->TransferBegins(kind, total);
   return true;
 }
 
-// The walk's outcome, or why a hook stopped it: a stop the front end asked for, or a printer
-// that could not be opened, ends the walk as if the file had ended.
+// The walk's outcome, or why a hook stopped it: a stop the front end asked for ends the walk as
+// if the file had ended.
 FirmwareOutcome Settle(const RunState &state, FirmwareOutcome outcome) {
   if (state.stopped != FirmwareOutcome::Accepted) return state.stopped;
-  if (outcome != FirmwareOutcome::Accepted && ActiveSink().StopRequested()) {
+  if (outcome != FirmwareOutcome::Accepted && state.connection->sink->StopRequested()) {
     return FirmwareOutcome::Interrupted;
   }
   return outcome;
@@ -160,8 +147,8 @@ FirmwareOutcome Settle(const RunState &state, FirmwareOutcome outcome) {
 // ---- Single-image packages and raw images --------------------------------------------------------
 
 
-int CheckPackageProductCode(void *, const unsigned char *productCode) {
-  return CheckProductCode(productCode);
+int CheckPackageProductCode(void *context, const unsigned char *productCode) {
+  return CheckProductCode(*static_cast<RunState *>(context)->connection, productCode);
 }
 
 // The checks have passed: say so, add the model's note where it belongs before the transfer,
@@ -169,16 +156,16 @@ int CheckPackageProductCode(void *, const unsigned char *productCode) {
 bool AcceptFile(void *context, FirmwareKind kind, uint32_t) {
   auto *firmware = static_cast<RunState *>(context);
   if (Stopping(firmware)) return false;
-  OperationSink &sink = ActiveSink();
+  PrinterConnection &connection = *firmware->connection;
+  OperationSink &sink = *connection.sink;
   sink.FileAccepted(kind);
-  LookUpProtocolFamily();
-  ComposeDisplayName();
-  firmware->run->category = ModelCategory(currentDisplayName);
-  if (protocolFamily == 2 && firmware->run->category != 0) {
+  IdentifyModel(connection);
+  firmware->run->category = ModelCategory(connection.displayName);
+  if (connection.protocolFamily == 2 && firmware->run->category != 0) {
     sink.ModelNote(firmware->run->category);
   }
-  if (kind == FirmwareKind::RawImage) return false;
-  BeginFileCheck(&firmware->counted);
+  if (kind == FirmwareKind::RawImage || firmware->fileChecked) return false;
+  BeginFileCheck(sink, &firmware->counted);
   return true;
 }
 
@@ -186,7 +173,8 @@ bool SendChunk(void *context, const FirmwareChunk *chunk) {
   auto *state = static_cast<RunState *>(context);
   UpgradeRun *run = state->run;
   if (state->overlapped->Enabled()) return state->overlapped->Start(chunk, run);
-  const int sent = Send(state->connection, chunk->data, chunk->length, run->total, run->sent, 1);
+  const int sent =
+      SendFirmwareData(*state->connection, chunk->data, chunk->length, run->total, run->sent, 1);
   if (sent < 0) return false;
   run->sent += static_cast<uint32_t>(sent);
   return true;
@@ -224,9 +212,11 @@ bool SizeOfMultiPart(void *context, uint64_t *size) {
   return parts->file.Size(parts->file.context, size);
 }
 
-int CheckPackage(void *, const unsigned char *descriptor) {
-  return CheckDeviceId(descriptor) != 0 || CheckProductCode(descriptor) != 0 ||
-                 CheckFirmwareVersion(descriptor) != 0
+int CheckPackage(void *context, const unsigned char *descriptor) {
+  PrinterConnection &connection = *static_cast<RunState *>(context)->connection;
+  return CheckDeviceId(connection, descriptor) != 0 ||
+                 CheckProductCode(connection, descriptor) != 0 ||
+                 CheckFirmwareVersion(connection, descriptor) != 0
              ? 1
              : 0;
 }
@@ -235,8 +225,9 @@ int CheckPackage(void *, const unsigned char *descriptor) {
 bool AcceptParts(void *context, FirmwareKind kind, uint32_t) {
   auto *state = static_cast<RunState *>(context);
   if (Stopping(state)) return false;
-  ActiveSink().FileAccepted(kind);
-  BeginFileCheck(&state->counted);
+  state->connection->sink->FileAccepted(kind);
+  if (state->fileChecked) return false;
+  BeginFileCheck(*state->connection->sink, &state->counted);
   return true;
 }
 
@@ -244,8 +235,10 @@ bool SendPart(void *context, const FirmwareChunk *part) {
   auto *state = static_cast<RunState *>(context);
   UpgradeRun *run = state->run;
   if (Stopping(state)) return false;
-  ActiveSink().PartBegins(part->index, run->total);
-  if (Send(state->connection, part->data, part->length, part->length, 0, 0) < 0) return false;
+  state->connection->sink->PartBegins(part->index, run->total);
+  if (SendFirmwareData(*state->connection, part->data, part->length, part->length, 0, 0) < 0) {
+    return false;
+  }
   run->sent += 1;
   // The printer takes its time with each part; the pause follows the last part too. A stop
   // asked for meanwhile ends it.
@@ -269,15 +262,17 @@ int ModelCategory(const wchar_t *displayName) {
   return category;
 }
 
-const wchar_t *CategoryNote(int category) {
-  return UiText(category == 1 ? kCategory1NoteText : kCategory2NoteText);
+const wchar_t *CategoryNote(int language, int category) {
+  return UiTextIn(language, category == 1 ? kCategory1NoteText : kCategory2NoteText);
 }
 
-FirmwareOutcome CheckAndSendFirmware(const FirmwareSource &file, unsigned char *fileBuffer,
-                                     unsigned char *inflateBuffer, UpgradeRun *run,
-                                     unsigned char *transferBuffer, PrinterTransport *connection) {
+FirmwareOutcome CheckAndSendFirmware(PrinterConnection &connection, const FirmwareSource &file,
+                                     unsigned char *fileBuffer, unsigned char *inflateBuffer,
+                                     UpgradeRun *run, unsigned char *transferBuffer,
+                                     bool fileChecked) {
   OverlappedTransfer overlapped(transferBuffer, connection);
-  RunState firmware = {run, {file, 0, 0}, &overlapped, connection, FirmwareOutcome::Accepted};
+  RunState firmware = {&connection,      run,  {file, 0, 0}, &overlapped, FirmwareOutcome::Accepted,
+                       fileChecked};
   // No part buffer: the walk then stops a multi-part package right after recognising it.
   const FirmwareBuffers buffers = {fileBuffer, inflateBuffer, nullptr};
   const FirmwareSource counted = CountingSource(&firmware.counted);
@@ -289,8 +284,9 @@ FirmwareOutcome CheckAndSendFirmware(const FirmwareSource &file, unsigned char *
   if (outcome == FirmwareOutcome::Accepted) {
     const FirmwareWalkHooks sendHooks = {&firmware, nullptr, nullptr, StartTransfer, SendChunk,
                                          nullptr};
-    outcome = EndFileCheck(file) ? WalkFirmwareFile(&file, &buffers, &sendHooks, &run->walk)
-                                 : FirmwareOutcome::LoopSeekFailed;
+    outcome = EndFileCheck(*connection.sink, file)
+                  ? WalkFirmwareFile(&file, &buffers, &sendHooks, &run->walk)
+                  : FirmwareOutcome::LoopSeekFailed;
     // A failed transfer came before anything the walk met after it.
     if (!overlapped.Finish()) outcome = FirmwareOutcome::TransferFailed;
     outcome = Settle(firmware, outcome);
@@ -298,10 +294,11 @@ FirmwareOutcome CheckAndSendFirmware(const FirmwareSource &file, unsigned char *
   return outcome;
 }
 
-FirmwareOutcome CheckAndSendParts(const FirmwareSource &file, unsigned char *partBuffer,
-                                  UpgradeRun *run, PrinterTransport *connection) {
-  OverlappedTransfer none(nullptr, nullptr);
-  PartsRun parts = {{run, {}, &none, connection, FirmwareOutcome::Accepted}, file, false};
+FirmwareOutcome CheckAndSendParts(PrinterConnection &connection, const FirmwareSource &file,
+                                  unsigned char *partBuffer, UpgradeRun *run, bool fileChecked) {
+  OverlappedTransfer none(nullptr, connection);
+  PartsRun parts = {{&connection, run, {}, &none, FirmwareOutcome::Accepted, fileChecked}, file,
+                    false};
   const FirmwareSource guarded = {&parts, ReadMultiPart, SeekMultiPart, SizeOfMultiPart};
   parts.state.counted = {guarded, 0, 0};
   const FirmwareSource counted = CountingSource(&parts.state.counted);
@@ -313,25 +310,30 @@ FirmwareOutcome CheckAndSendParts(const FirmwareSource &file, unsigned char *par
   if (outcome == FirmwareOutcome::Accepted) {
     const FirmwareWalkHooks sendHooks = {&parts.state, nullptr, nullptr, StartTransfer, SendPart,
                                          nullptr};
-    outcome = EndFileCheck(guarded) ? WalkFirmwareFile(&guarded, &buffers, &sendHooks, &run->walk)
-                                    : FirmwareOutcome::LoopSeekFailed;
+    outcome = EndFileCheck(*connection.sink, guarded)
+                  ? WalkFirmwareFile(&guarded, &buffers, &sendHooks, &run->walk)
+                  : FirmwareOutcome::LoopSeekFailed;
     outcome = Settle(parts.state, outcome);
   }
   return outcome;
 }
 
-void ComposeUpgradeMessage(const UpgradeRun &run, wchar_t *message) {
+void ComposeUpgradeMessage(const PrinterConnection &connection, const UpgradeRun &run,
+                           wchar_t *message) {
+  const int language = connection.sink->Language();
   FormatBounded(message, kPaneUnits, InternalString(kOneStringFormat),
-                UiText(kAfterTransferNoteText));
-  if (protocolFamily == 1 && run.category != 0) {
-    FormatBounded(message, kPaneUnits, InternalString(kNoteFormat), CategoryNote(run.category),
-                  UiText(kAfterTransferNoteText));
+                UiTextIn(language, kAfterTransferNoteText));
+  if (connection.protocolFamily == 1 && run.category != 0) {
+    FormatBounded(message, kPaneUnits, InternalString(kNoteFormat),
+                  CategoryNote(language, run.category), UiTextIn(language, kAfterTransferNoteText));
   }
-  if (IsFirmwareOnlyDevice()) {
-    FormatBounded(message, kPaneUnits, InternalString(kFirmwareOnlyFormat), UiText(kDoneWordText));
+  if (IsFirmwareOnlyDevice(connection.deviceId)) {
+    FormatBounded(message, kPaneUnits, InternalString(kFirmwareOnlyFormat),
+                  UiTextIn(language, kDoneWordText));
   }
 }
 
-void ComposePartsSentMessage(wchar_t *message) {
-  FormatBounded(message, kPaneUnits, InternalString(kPartsSentFormat), UiText(kDoneWordText));
+void ComposePartsSentMessage(const PrinterConnection &connection, wchar_t *message) {
+  FormatBounded(message, kPaneUnits, InternalString(kPartsSentFormat),
+                UiTextIn(connection.sink->Language(), kDoneWordText));
 }
