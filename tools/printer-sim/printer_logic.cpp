@@ -189,7 +189,7 @@ FlashIntake::Clock::time_point FlashIntake::Due(size_t bytes, Clock::time_point 
   if (bytesPerSecond_ == 0) return arrived;
   const auto writing = std::chrono::nanoseconds(static_cast<long long>(
       static_cast<long double>(bytes) * 1e9L / static_cast<long double>(bytesPerSecond_)));
-  busyUntil_ = std::max(arrived, busyUntil_) + writing;
+  busyUntil_ = std::max(arrived - kSavedIdle, busyUntil_) + writing;
   return busyUntil_;
 }
 

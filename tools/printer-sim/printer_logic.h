@@ -90,8 +90,10 @@ bool RestartDue(const PrinterState &state);
 void Restarted(PrinterState &state);
 
 // When firmware reaches a flash of intakeBytesPerSecond: each piece is taken once the flash has
-// written the pieces before it and this one. Time it spent idle is not saved up for later, so no
-// burst outruns the rate. Without a rate a piece is taken as it arrives.
+// written the pieces before it and this one. Of the time it spent idle, a few milliseconds are
+// saved up, so that pieces that come a little late (the carrier's thread was not scheduled at
+// once) do not slow it below its rate, and no burst longer than that outruns it. Without a rate
+// a piece is taken as it arrives.
 class FlashIntake {
  public:
   using Clock = std::chrono::steady_clock;
@@ -100,6 +102,7 @@ class FlashIntake {
   Clock::time_point Due(size_t bytes, Clock::time_point arrived);
 
  private:
+  static constexpr std::chrono::milliseconds kSavedIdle{20};
   unsigned long long bytesPerSecond_;
   Clock::time_point busyUntil_{};
 };
