@@ -10,7 +10,8 @@ if(NOT KORVEX_WINDOWS AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   target_link_libraries(korvex_usblp_standin_shim PRIVATE ${CMAKE_DL_LIBS})
 
   set(cliTestFiles ${CMAKE_SOURCE_DIR}/tests/cli/korvex_cli_test.cpp
-                   ${CMAKE_SOURCE_DIR}/tests/cli/korvex_interrupt_test.cpp)
+                   ${CMAKE_SOURCE_DIR}/tests/cli/korvex_interrupt_test.cpp
+                   ${CMAKE_SOURCE_DIR}/tests/cli/pty_printer_test.cpp)
   set(cliTestSources ${cliTestFiles} ${CMAKE_SOURCE_DIR}/tests/cli/cli_test_support.cpp)
   add_executable(korvex_cli_tests ${cliTestSources})
   target_include_directories(korvex_cli_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)

@@ -198,6 +198,14 @@ void Restarted(PrinterState &state) {
   state.ippMode = state.faults.reportsIpp;
 }
 
+FlashIntake::Clock::time_point FlashIntake::Due(size_t bytes, Clock::time_point arrived) {
+  if (bytesPerSecond_ == 0) return arrived;
+  const auto writing = std::chrono::nanoseconds(static_cast<long long>(
+      static_cast<long double>(bytes) * 1e9L / static_cast<long double>(bytesPerSecond_)));
+  busyUntil_ = std::max(arrived - kSavedIdle, busyUntil_) + writing;
+  return busyUntil_;
+}
+
 std::string DescribeTransfer(TransferKind kind, const PrinterState &state, size_t length) {
   const std::string size = " (" + std::to_string(length) + " bytes)";
   switch (kind) {

@@ -3,6 +3,7 @@
 // Windows headers): the pipe server of simulator.h carries the transfers.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -91,6 +92,24 @@ size_t FirmwareBeforeRestart(const PrinterState &state, size_t length);
 bool RestartDue(const PrinterState &state);
 // It has started again: the firmware it now reports, the count since it started, the mode.
 void Restarted(PrinterState &state);
+
+// When firmware reaches a flash of intakeBytesPerSecond: each piece is taken once the flash has
+// written the pieces before it and this one. Of the time it spent idle, a few milliseconds are
+// saved up, so that pieces that come a little late (the carrier's thread was not scheduled at
+// once) do not slow it below its rate, and no burst longer than that outruns it. Without a rate
+// a piece is taken as it arrives.
+class FlashIntake {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit FlashIntake(unsigned long long bytesPerSecond) : bytesPerSecond_(bytesPerSecond) {}
+  // When bytes that arrived at `arrived` are taken.
+  Clock::time_point Due(size_t bytes, Clock::time_point arrived);
+
+ private:
+  static constexpr std::chrono::milliseconds kSavedIdle{20};
+  unsigned long long bytesPerSecond_;
+  Clock::time_point busyUntil_{};
+};
 
 // One log line for a received transfer, e.g. "CMD_SSI_FW_VERSION (99 bytes)".
 std::string DescribeTransfer(TransferKind kind, const PrinterState &state, size_t length);

@@ -22,39 +22,65 @@ using Clock = std::chrono::steady_clock;
 // Longer than the 5 s a program waits for a read: a block still unread by then was given up.
 constexpr auto kReadAwaited = std::chrono::seconds(7);
 constexpr auto kServePollMilliseconds = 100;
+// What a printer with a flash intake rate reads at a time: one transfer of the sender's, so that
+// what it has not taken yet waits in the pty and the sender's writes wait with it.
+constexpr size_t kIntakeReadBytes = 4096;
 
 }  // namespace
 
 PtyPrinter::PtyPrinter(const PtyPrinterOptions &options)
-    : options_(options), state_(NewPrinterState(options.identity, options.faults)) {}
+    : options_(options),
+      state_(NewPrinterState(options.identity, options.faults)),
+      intake_(options.faults.intakeBytesPerSecond) {}
 
 PtyPrinter::~PtyPrinter() { Stop(); }
 
 bool PtyPrinter::Start(const std::string &link, std::string *error) {
-  auto fail = [&](const char *what) {
-    *error = std::string(what) + ": " + std::strerror(errno);
-    CloseAll();
+  link_ = link;
+  if (!OpenPty(error)) return false;
+  thread_ = std::thread(&PtyPrinter::Serve, this);
+  return true;
+}
+
+// A new pty behind link_, at the start and after each restart; nothing is left when it fails.
+bool PtyPrinter::OpenPty(std::string *error) {
+  int master = -1, slave = -1;
+  auto fail = [&](const std::string &what) {
+    *error = what + ": " + std::strerror(errno);
+    for (int fd : {master, slave}) {
+      if (fd >= 0) close(fd);
+    }
     return false;
   };
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return fail("pty");
+  master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return fail("pty");
   char name[128];
-  if (ptsname_r(master_, name, sizeof name) != 0) return fail("ptsname");
-  slaveName_ = name;
+  if (ptsname_r(master, name, sizeof name) != 0) return fail("ptsname");
   // Held open for the printer's whole life: the pty stays up between the program's
   // connections, and this descriptor tells whether a block has been read.
-  slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave_ < 0) return fail("open the pty's slave");
+  slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) return fail("open the pty's slave");
   // Raw before anyone else opens it: no echo of the packets back to their sender, and no byte
   // changed on the way in either direction.
   termios mode = {};
-  if (tcgetattr(slave_, &mode) != 0) return fail("tcgetattr");
+  if (tcgetattr(slave, &mode) != 0) return fail("tcgetattr");
   cfmakeraw(&mode);
-  if (tcsetattr(slave_, TCSANOW, &mode) != 0) return fail("tcsetattr");
-  if (symlink(name, link.c_str()) != 0) return fail(("symlink " + link).c_str());
-  link_ = link;
-  thread_ = std::thread(&PtyPrinter::Serve, this);
+  if (tcsetattr(slave, TCSANOW, &mode) != 0) return fail("tcsetattr");
+  if (symlink(name, link_.c_str()) != 0) return fail("symlink " + link_);
+  {
+    std::lock_guard<std::mutex> lock(fdMutex_);
+    master_ = master;
+    slave_ = slave;
+    slaveName_ = name;
+    linked_ = true;
+  }
+  present_ = true;
   return true;
+}
+
+std::string PtyPrinter::SlaveName() const {
+  std::lock_guard<std::mutex> lock(fdMutex_);
+  return slaveName_;
 }
 
 void PtyPrinter::Stop() {
@@ -81,13 +107,14 @@ bool PtyPrinter::Settle(int timeoutMs) const {
 }
 
 void PtyPrinter::CloseAll() {
+  present_ = false;
   std::lock_guard<std::mutex> lock(fdMutex_);
   for (int *fd : {&master_, &slave_}) {
     if (*fd >= 0) close(*fd);
     *fd = -1;
   }
-  if (!link_.empty()) unlink(link_.c_str());
-  link_.clear();
+  if (linked_) unlink(link_.c_str());
+  linked_ = false;
 }
 
 std::vector<Transfer> PtyPrinter::Packets() const {
@@ -124,10 +151,17 @@ std::vector<size_t> PtyPrinter::PiecesDelivered() const {
 
 void PtyPrinter::Serve() {
   std::vector<unsigned char> pending;
-  std::vector<unsigned char> buffer(65536);
+  std::vector<unsigned char> buffer(options_.faults.intakeBytesPerSecond ? kIntakeReadBytes
+                                                                         : 65536);
   while (!stopping_ && !gone_) {
     if (stalled_) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kServePollMilliseconds));
+      continue;
+    }
+    if (master_ < 0) {
+      // Away for a restart: what had come before it is lost with the pty.
+      pending.clear();
+      ComeBack();
       continue;
     }
     idle_ = true;
@@ -143,17 +177,57 @@ void PtyPrinter::Serve() {
     }
     pending.insert(pending.end(), buffer.data(), buffer.data() + n);
     size_t end;
-    while (!pending.empty() && !gone_ && (end = PacketEnd(pending)) > 0) {
+    while (!pending.empty() && master_ >= 0 && (end = PacketEnd(pending)) > 0) {
       Take(pending.data(), end);
       pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(end));
     }
   }
 }
 
+// Back on a new pty behind the same link once restartSeconds have passed, starting again as a
+// printer does; a printer that never comes back only waits to be stopped.
+void PtyPrinter::ComeBack() {
+  const Clock::duration step = std::chrono::milliseconds(kServePollMilliseconds);
+  const Clock::duration left = backAt_ - Clock::now();
+  if (options_.faults.neverBack || left > Clock::duration::zero()) {
+    std::this_thread::sleep_for(options_.faults.neverBack ? step : std::min(left, step));
+    return;
+  }
+  Restarted(state_);
+  std::string error;
+  // Something else took the link's place meanwhile: as good as unplugged for good.
+  if (!OpenPty(&error)) gone_ = true;
+}
+
+// Until the flash has taken bytes more at its intake rate; false when stopped first.
+bool PtyPrinter::AwaitIntake(size_t bytes) {
+  const Clock::time_point due = intake_.Due(bytes, Clock::now());
+  while (!stopping_) {
+    const Clock::duration left = due - Clock::now();
+    if (left <= Clock::duration::zero()) return true;
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(left, std::chrono::milliseconds(kServePollMilliseconds)));
+  }
+  return false;
+}
+
 void PtyPrinter::Take(const unsigned char *bytes, size_t length) {
+  const unsigned char *record = nullptr;
+  int recordLength = 0;
+  if (!SplitPacket(bytes, length, &record, &recordLength) &&
+      !AwaitIntake(FirmwareBeforeRestart(state_, length))) {
+    return;
+  }
   std::vector<Transfer> replies;
+  const unsigned long long before = state_.firmwareBytes;
   if (HandleTransfer(state_, bytes, length, &replies) == TransferKind::kFirmware) {
-    KeepFirmware(bytes, length);
+    KeepFirmware(bytes, static_cast<size_t>(state_.firmwareBytes - before));
+    if (RestartDue(state_) && !gone_) {
+      // Gone as if unplugged until it is back (Serve), the rest of what was sent with it lost.
+      ++restarts_;
+      backAt_ = Clock::now() + std::chrono::seconds(options_.faults.restartSeconds);
+      CloseAll();
+    }
     return;
   }
   {

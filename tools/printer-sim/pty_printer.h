@@ -18,7 +18,10 @@ struct PtyPrinterOptions {
   PrinterIdentity identity;
   // Of the faults, silent and disconnectAfter are what a pty can play: a printer that answers
   // nothing, and one that goes away (its pty closed, its link removed) once it has taken that
-  // many firmware bytes.
+  // many firmware bytes. So are a real printer's flash intake rate (what it has not taken waits
+  // in the pty, and the sender's writes with it) and its restart after firmware: it goes away
+  // as for disconnectAfter and, unless neverBack, comes back after restartSeconds on a new pty
+  // behind the same link.
   PrinterFaults faults;
   // Stops taking anything once it has taken this many firmware bytes (-1 never): the pty's
   // buffers fill and the program's writes wait, as for a printer that stalls.
@@ -61,10 +64,18 @@ class PtyPrinter {
   bool Gone() const { return gone_.load(); }
   // Whether the stallAfter fault has struck.
   bool Stalled() const { return stalled_.load(); }
-  const std::string &SlaveName() const { return slaveName_; }
+  // How often it has gone away to restart (one that never comes back included), and whether
+  // its pty is there now, behind the link.
+  int Restarts() const { return restarts_.load(); }
+  bool Present() const { return present_.load(); }
+  // The pty's slave now; a restart brings a new one.
+  std::string SlaveName() const;
 
  private:
+  bool OpenPty(std::string *error);
   void Serve();
+  void ComeBack();
+  bool AwaitIntake(size_t bytes);
   void Take(const unsigned char *bytes, size_t length);
   void KeepFirmware(const unsigned char *bytes, size_t length);
   bool Deliver(const Transfer &block);
@@ -74,7 +85,9 @@ class PtyPrinter {
 
   PtyPrinterOptions options_;
   PrinterState state_;
+  FlashIntake intake_;
   std::string link_;
+  bool linked_ = false;  // link_ is ours, made to the current slave
   std::string slaveName_;
   int master_ = -1;
   int slave_ = -1;
@@ -83,6 +96,9 @@ class PtyPrinter {
   std::atomic<bool> gone_{false};
   std::atomic<bool> stalled_{false};
   std::atomic<bool> idle_{false};  // waiting for bytes, with everything read so far taken
+  std::atomic<bool> present_{false};
+  std::atomic<int> restarts_{0};
+  std::chrono::steady_clock::time_point backAt_{};  // while away for a restart
   std::atomic<uint64_t> firmwareBytes_{0};
 
   mutable std::mutex fdMutex_;  // the descriptors, closed on the thread when the printer goes

@@ -2,6 +2,8 @@
 // as usblp delivers replies (pty_printer.h); for trying korvex by hand and for benchmarks.
 #include <signal.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,12 +16,30 @@ namespace {
 const char kUsage[] =
     "usage: korvex-pty-printer --link PATH [--family 1|2] [--silent] [--gone-after BYTES]\n"
     "                          [--version-text-bytes N] [--firmware FILE | --drain]\n"
+    "                          [--intake BYTES_PER_SECOND] [--restart-after BYTES\n"
+    "                          [--restart-seconds S] [--firmware-after VERSION] [--never-back]]\n"
     "  Plays a printer on a new pty and makes PATH (e.g. FAKE_DEV/usb/lp0, with\n"
     "  KORVEX_DEV=FAKE_DEV) a symbolic link to it. --family 1 answers in the older layouts (a\n"
     "  sysfs product id of a family-1 model goes with it). --silent answers nothing;\n"
     "  --gone-after goes away after that many firmware bytes; --version-text-bytes makes the\n"
     "  version text that long. Firmware is written to FILE at the end, or with --drain only\n"
-    "  counted. Ends on SIGINT or SIGTERM, removes PATH and says what it received.\n";
+    "  counted.\n"
+    "  As a printer during an upgrade: --intake takes firmware no faster than that (the\n"
+    "  sender's writes wait); --restart-after restarts once it has taken that many firmware\n"
+    "  bytes since it started: PATH goes away for --restart-seconds (default 3) and comes\n"
+    "  back on a new pty, reporting firmware version VERSION with --firmware-after (else the\n"
+    "  one it had); with --never-back it stays away. Back, it restarts again after as many\n"
+    "  bytes more.\n"
+    "  Ends on SIGINT or SIGTERM, removes PATH and says what it received.\n";
+
+// A count of bytes or seconds: digits only.
+bool Count(const char *text, unsigned long long *value) {
+  if (*text < '0' || *text > '9') return false;
+  char *end = nullptr;
+  errno = 0;
+  *value = std::strtoull(text, &end, 10);
+  return *end == 0 && errno == 0;
+}
 
 }  // namespace
 
@@ -27,9 +47,11 @@ int main(int argc, char **argv) {
   PtyPrinterOptions options;
   std::string link, firmwareFile;
   size_t versionBytes = 0;
+  unsigned long long count = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     const bool hasValue = i + 1 < argc;
+    PrinterFaults &faults = options.faults;
     if (argument == "--link" && hasValue) {
       link = argv[++i];
     } else if (argument == "--family" && hasValue) {
@@ -44,6 +66,18 @@ int main(int argc, char **argv) {
       firmwareFile = argv[++i];
     } else if (argument == "--drain") {
       options.keepFirmware = false;
+    } else if (argument == "--intake" && hasValue && Count(argv[++i], &count)) {
+      faults.intakeBytesPerSecond = count;
+    } else if (argument == "--restart-after" && hasValue && Count(argv[++i], &count) &&
+               count <= static_cast<unsigned long long>(LLONG_MAX)) {
+      faults.restartAfter = static_cast<long long>(count);
+    } else if (argument == "--restart-seconds" && hasValue && Count(argv[++i], &count) &&
+               count <= UINT_MAX) {
+      faults.restartSeconds = static_cast<unsigned>(count);
+    } else if (argument == "--firmware-after" && hasValue) {
+      faults.firmwareAfterRestart = argv[++i];
+    } else if (argument == "--never-back") {
+      faults.neverBack = true;
     } else {
       std::fputs(kUsage, stderr);
       return 2;
@@ -83,8 +117,8 @@ int main(int argc, char **argv) {
         .write(reinterpret_cast<const char *>(firmware.data()),
                static_cast<std::streamsize>(firmware.size()));
   }
-  std::printf("korvex-pty-printer: %zu command packets, %llu firmware bytes%s\n",
+  std::printf("korvex-pty-printer: %zu command packets, %llu firmware bytes, %d restart(s)%s\n",
               printer.Packets().size(), static_cast<unsigned long long>(printer.FirmwareBytes()),
-              printer.Gone() ? ", then it went away" : "");
+              printer.Restarts(), printer.Gone() ? ", then it went away" : "");
   return 0;
 }

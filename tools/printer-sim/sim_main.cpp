@@ -28,6 +28,10 @@ const char kUsage[] =
     "  print-name=TEXT no-register\n"
     "  faults: silent stray=N empty-block zero-length short-data=N oversize wrong-echo\n"
     "          disconnect-after=N slow-writes=MS ipp\n"
+    "  upgrades: intake=N (firmware bytes a second, at most) restart-after=N (firmware\n"
+    "          bytes since it started; then it is unplugged and unregistered)\n"
+    "          restart-seconds=N (away that long, default 3) firmware-after=TEXT (the\n"
+    "          version it reports when back) never-back\n"
     "It runs until Ctrl+C, --stop, --seconds, or with --stdin the end of its standard input;\n"
     "it removes its registry entries on the way out.\n";
 
@@ -143,20 +147,28 @@ bool ParsePrinter(const std::wstring &text, int number, SimulatedPrinterSetup &s
       ok = Number(raw, &n);
       id.memoryMegabytes = static_cast<unsigned>(n);
     } else if (name == L"stray" || name == L"short-data" || name == L"disconnect-after" ||
-               name == L"slow-writes") {
+               name == L"slow-writes" || name == L"intake" || name == L"restart-after" ||
+               name == L"restart-seconds") {
       ok = Number(raw, &n) && n >= 0;
       if (name == L"stray") faults.strayBlocks = static_cast<int>(n);
       if (name == L"short-data") faults.shortDataBytes = static_cast<int>(n);
       if (name == L"disconnect-after") faults.disconnectAfter = n;
       if (name == L"slow-writes") faults.slowWriteMilliseconds = static_cast<unsigned>(n);
-    } else if (std::string *text = name == L"firmware"       ? &id.firmwareVersion
-                                   : name == L"kernel"       ? &id.kernelVersion
-                                   : name == L"product-code" ? &id.productCode
-                                   : name == L"mac"          ? &id.macAddress
-                                   : name == L"version"      ? &id.versionText
-                                   : name == L"date"         ? &id.productDate
-                                   : name == L"print-name"   ? &id.printName
-                                                             : nullptr) {
+      if (name == L"intake") faults.intakeBytesPerSecond = static_cast<unsigned long long>(n);
+      if (name == L"restart-after") faults.restartAfter = n;
+      if (name == L"restart-seconds") {
+        ok = ok && n <= 4000000;  // in milliseconds it must fit a wait
+        faults.restartSeconds = static_cast<unsigned>(n);
+      }
+    } else if (std::string *text = name == L"firmware"         ? &id.firmwareVersion
+                                   : name == L"kernel"         ? &id.kernelVersion
+                                   : name == L"product-code"   ? &id.productCode
+                                   : name == L"mac"            ? &id.macAddress
+                                   : name == L"version"        ? &id.versionText
+                                   : name == L"date"           ? &id.productDate
+                                   : name == L"print-name"     ? &id.printName
+                                   : name == L"firmware-after" ? &faults.firmwareAfterRestart
+                                                               : nullptr) {
       *text = value;
     } else if (bool *flag = name == L"no-register"   ? nullptr
                             : name == L"silent"      ? &faults.silent
@@ -165,6 +177,7 @@ bool ParsePrinter(const std::wstring &text, int number, SimulatedPrinterSetup &s
                             : name == L"oversize"    ? &faults.oversizeLength
                             : name == L"wrong-echo"  ? &faults.wrongEcho
                             : name == L"ipp"         ? &faults.reportsIpp
+                            : name == L"never-back"  ? &faults.neverBack
                                                      : nullptr) {
       *flag = true;
     } else if (name == L"no-register") {

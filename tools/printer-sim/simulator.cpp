@@ -8,6 +8,8 @@
 #include <set>
 #include <thread>
 
+#include "device/packets.h"
+
 namespace {
 
 constexpr wchar_t kPipePrefix[] = L"\\\\.\\pipe\\";
@@ -48,20 +50,27 @@ struct SimulatedPrinter {
   std::wstring path;
   std::wstring key;
   bool registered = false;
-  HANDLE stopEvent = nullptr;  // set: the printer is unplugged or stopping
+  HANDLE stopEvent = nullptr;  // set: the printer is unplugged, stopping or restarting
+  HANDLE endEvent = nullptr;   // set: the printer is stopping, and a restart stays away
   WaitingInstance waiting[kWaitingInstances];  // owned by the listener once it runs
   std::thread listener;
   std::mutex listenerLock;  // whoever unplugs first waits for the listener to end
+  std::thread restarter;    // away and back again after firmware (Restart)
+  std::mutex restartLock;   // guards restarter
 
   std::mutex lock;  // guards everything below
   std::condition_variable serversDone;
   int activeServers = 0;
   std::set<int> servedConnections;  // numbers of the connections still being served
   PrinterState state;
+  FlashIntake intake{0};
   std::vector<Transfer> packets;
   std::vector<std::string> log;
   int connections = 0;
   HANDLE firmwareFile = INVALID_HANDLE_VALUE;
+  bool restarting = false;  // from the firmware it restarts after until it is back
+  int restarts = 0;
+  bool present = true;
 };
 
 namespace {
@@ -113,6 +122,20 @@ bool StoreFirmware(SimulatedPrinter *printer, const unsigned char *data, DWORD l
   return limit < 0 || printer->state.firmwareBytes < static_cast<unsigned long long>(limit);
 }
 
+// Until the flash has taken a piece of firmware at its intake rate (FlashIntake); false when the
+// printer goes away first.
+bool AwaitIntake(SimulatedPrinter *printer, FlashIntake::Clock::time_point due) {
+  using std::chrono::milliseconds;
+  for (;;) {
+    const milliseconds left = std::chrono::ceil<milliseconds>(due - FlashIntake::Clock::now());
+    if (left.count() <= 0) return true;
+    const DWORD wait = static_cast<DWORD>(left.count());
+    if (WaitForSingleObject(printer->stopEvent, wait) == WAIT_OBJECT_0) return false;
+  }
+}
+
+void BeginRestart(SimulatedPrinter *printer);
+
 // One connection: the tool opened the device. Transfers are taken and answered until the tool
 // closes its handle or the printer stops.
 void Serve(SimulatedPrinter *printer, HANDLE pipe, int number) {
@@ -130,7 +153,8 @@ void Serve(SimulatedPrinter *printer, HANDLE pipe, int number) {
   OVERLAPPED overlapped = {};
   overlapped.hEvent = NewEvent();
   std::vector<unsigned char> buffer(2 * kTransferBytes);
-  const DWORD pause = printer->setup.faults.slowWriteMilliseconds;
+  const SimulatedPrinterSetup &setup = printer->setup;
+  const DWORD pause = setup.faults.slowWriteMilliseconds;
   for (;;) {
     if (pause && WaitForSingleObject(printer->stopEvent, pause) == WAIT_OBJECT_0) break;
     DWORD count = 0;
@@ -138,23 +162,52 @@ void Serve(SimulatedPrinter *printer, HANDLE pipe, int number) {
                                   &overlapped);
     if (!Finish(printer, pipe, &overlapped, reading, &count)) break;
 
+    // The flash takes firmware at its own pace; the tool's next write waits meanwhile, as the
+    // pipe keeps no room for it.
+    const unsigned char *record = nullptr;
+    int recordLength = 0;
+    if (setup.faults.intakeBytesPerSecond > 0 &&
+        !SplitPacket(buffer.data(), count, &record, &recordLength)) {
+      FlashIntake::Clock::time_point due;
+      {
+        std::lock_guard<std::mutex> hold(printer->lock);
+        due = printer->intake.Due(FirmwareBeforeRestart(printer->state, count),
+                                  FlashIntake::Clock::now());
+      }
+      if (!AwaitIntake(printer, due)) break;
+    }
+
     std::vector<Transfer> replies;
     bool goesAway = false;
+    bool restarts = false;
     {
       std::lock_guard<std::mutex> hold(printer->lock);
-      const TransferKind kind = HandleTransfer(printer->state, buffer.data(), count, &replies);
+      PrinterState &state = printer->state;
+      const unsigned long long before = state.firmwareBytes;
+      const TransferKind kind = HandleTransfer(state, buffer.data(), count, &replies);
       if (kind == TransferKind::kFirmware) {
-        goesAway = !StoreFirmware(printer, buffer.data(), count);
+        goesAway = !StoreFirmware(printer, buffer.data(),
+                                  static_cast<DWORD>(state.firmwareBytes - before));
+        restarts = !goesAway && !printer->restarting && RestartDue(state);
       } else {
         printer->packets.emplace_back(buffer.data(), buffer.data() + count);
       }
-      AddLog(printer, "<- " + DescribeTransfer(kind, printer->state, count));
+      AddLog(printer, "<- " + DescribeTransfer(kind, state, count));
       if (goesAway) AddLog(printer, "disconnected after " +
-                                    std::to_string(printer->state.firmwareBytes) +
+                                    std::to_string(state.firmwareBytes) +
                                     " firmware bytes");
+      if (restarts) {
+        printer->restarting = true;
+        AddLog(printer, "restarting after " + std::to_string(state.firmwareSinceStart) +
+                            " firmware bytes" + (setup.faults.neverBack ? ", never back" : ""));
+      }
     }
     if (goesAway) {
       UnplugSimulatedPrinter(printer);
+      break;
+    }
+    if (restarts) {
+      BeginRestart(printer);
       break;
     }
     bool delivered = true;
@@ -189,7 +242,9 @@ void Serve(SimulatedPrinter *printer, HANDLE pipe, int number) {
 
 bool OfferInstance(SimulatedPrinter *printer, WaitingInstance &instance) {
   // A printer that takes its time keeps almost no buffer, so the tool's writes really wait.
-  const DWORD inbound = printer->setup.faults.slowWriteMilliseconds ? 1 : kTransferBytes;
+  const PrinterFaults &faults = printer->setup.faults;
+  const DWORD inbound =
+      faults.slowWriteMilliseconds || faults.intakeBytesPerSecond ? 1 : kTransferBytes;
   instance.pipe = CreateNamedPipeW(printer->path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
                                    PIPE_UNLIMITED_INSTANCES, kReplyRoomBytes, inbound, 0, nullptr);
@@ -265,6 +320,62 @@ std::wstring InstanceId(const SimulatedPrinterSetup &setup) {
          setup.serial;
 }
 
+// A printer restarting after its firmware: its connections ended, its pipe closed and out of
+// the SetupAPI walk, as when unplugged; after restartSeconds the same pipe and registration
+// again, with the state of a printer that has started (Restarted). It stays away for good with
+// neverBack, or when stopped meanwhile.
+void Restart(SimulatedPrinter *printer) {
+  {
+    std::lock_guard<std::mutex> hold(printer->lock);
+    printer->present = false;
+    ++printer->restarts;
+  }
+  // Unplugged first, then out of the list, as a device goes; coming back the other way round:
+  // whoever no longer finds it in the walk cannot open it either, and whoever finds it can.
+  UnplugSimulatedPrinter(printer);
+  if (printer->registered) UnregisterPrinterInterface(printer->key);
+  printer->registered = false;
+  {
+    // The pipe's name is free again only once every instance of it is closed.
+    std::unique_lock<std::mutex> hold(printer->lock);
+    printer->serversDone.wait(hold, [printer] { return printer->activeServers == 0; });
+  }
+  const PrinterFaults &faults = printer->setup.faults;
+  const DWORD away = faults.neverBack ? INFINITE : faults.restartSeconds * 1000;
+  if (WaitForSingleObject(printer->endEvent, away) != WAIT_TIMEOUT) return;
+
+  ResetEvent(printer->stopEvent);
+  {
+    std::lock_guard<std::mutex> hold(printer->lock);
+    Restarted(printer->state);
+  }
+  bool back = OfferFirstInstances(printer);
+  if (back) {
+    std::lock_guard<std::mutex> hold(printer->listenerLock);
+    printer->listener = std::thread(Listen, printer);
+  } else {
+    WithdrawInstances(printer);
+  }
+  if (back && printer->setup.registerInterface) {
+    printer->registered =
+        RegisterPrinterInterface(printer->key, InstanceId(printer->setup), printer->path);
+    back = printer->registered;
+  }
+  std::lock_guard<std::mutex> hold(printer->lock);
+  printer->present = back;
+  printer->restarting = false;
+  AddLog(printer, back ? "back, firmware " + printer->state.identity.firmwareVersion
+                       : "cannot come back");
+}
+
+void BeginRestart(SimulatedPrinter *printer) {
+  std::lock_guard<std::mutex> hold(printer->restartLock);
+  if (WaitForSingleObject(printer->endEvent, 0) == WAIT_OBJECT_0) return;
+  // The last restart is over (the printer came back before it could restart again).
+  if (printer->restarter.joinable()) printer->restarter.join();
+  printer->restarter = std::thread(Restart, printer);
+}
+
 bool SetString(HKEY key, const wchar_t *name, const std::wstring &value) {
   return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
@@ -292,7 +403,9 @@ SimulatedPrinter *StartSimulatedPrinter(const SimulatedPrinterSetup &setup) {
                   setup.productId + L"#sim" + setup.serial + L"#" + kInterfaceGuid;
   printer->key = kSimulatedKeyPrefix + setup.serial;
   printer->state = NewPrinterState(setup.identity, setup.faults);
+  printer->intake = FlashIntake(setup.faults.intakeBytesPerSecond);
   printer->stopEvent = NewEvent();
+  printer->endEvent = NewEvent();
   if (!setup.firmwareFile.empty()) {
     printer->firmwareFile = CreateFileW(setup.firmwareFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -340,6 +453,11 @@ void StopSimulatedPrinter(SimulatedPrinter *printer) {
     std::lock_guard<std::mutex> hold(runningLock);
     running.erase(std::remove(running.begin(), running.end(), printer), running.end());
   }
+  SetEvent(printer->endEvent);
+  {
+    std::lock_guard<std::mutex> hold(printer->restartLock);
+    if (printer->restarter.joinable()) printer->restarter.join();
+  }
   if (printer->registered) UnregisterPrinterInterface(printer->key);
   UnplugSimulatedPrinter(printer);
   {
@@ -348,6 +466,7 @@ void StopSimulatedPrinter(SimulatedPrinter *printer) {
   }
   if (printer->firmwareFile != INVALID_HANDLE_VALUE) CloseHandle(printer->firmwareFile);
   CloseHandle(printer->stopEvent);
+  CloseHandle(printer->endEvent);
   delete printer;
 }
 
@@ -365,6 +484,8 @@ SimulatedPrinterRecord ReadSimulatedPrinter(const SimulatedPrinter *printer) {
   record.connections = printer->connections;
   record.openConnections = printer->activeServers;
   record.ippMode = printer->state.ippMode;
+  record.restarts = printer->restarts;
+  record.present = printer->present;
   return record;
 }
 

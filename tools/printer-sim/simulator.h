@@ -29,7 +29,8 @@ struct SimulatedPrinter;
 // Starts serving the printer; nullptr when its pipe cannot be created or it cannot be
 // registered. The pipe always has an instance waiting, so the tool can open it again at once.
 SimulatedPrinter *StartSimulatedPrinter(const SimulatedPrinterSetup &setup);
-// Unregisters the printer, ends every connection and frees it.
+// Unregisters the printer, ends every connection and frees it; a restart it is in the middle of
+// ends where it is.
 void StopSimulatedPrinter(SimulatedPrinter *printer);
 // The printer goes away as if unplugged: its connections end and opening it fails from now on.
 // It stays registered until stopped.
@@ -52,6 +53,11 @@ struct SimulatedPrinterRecord {
   int connections = 0;        // how often the pipe was opened
   int openConnections = 0;    // connections still being served
   bool ippMode = false;
+  // The restart after firmware (PrinterFaults::restartAfter): how often it has gone away to
+  // restart (one that never comes back included), and whether it is there now: it can be
+  // opened and, when registered, is in the SetupAPI walk.
+  int restarts = 0;
+  bool present = true;
 };
 SimulatedPrinterRecord ReadSimulatedPrinter(const SimulatedPrinter *printer);
 

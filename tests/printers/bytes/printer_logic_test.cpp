@@ -241,4 +241,39 @@ TEST(PrinterLogic, SettingsAreRememberedAndOtherBytesAreFirmware) {
             "firmware (4096 bytes), " + std::to_string(image.size() + 4096) + " in all");
 }
 
+TEST(PrinterLogic, RestartTakesFirmwareUpToItsPointAndComesBackOnTheNewVersion) {
+  PrinterFaults faults;
+  faults.restartAfter = 5000;
+  faults.firmwareAfterRestart = "3.02.00";
+  PrinterState state = NewPrinterState(Identity(2), faults);
+  const Transfer chunk(4096, 0x5A);
+  Ask(state, chunk, TransferKind::kFirmware);
+  EXPECT_FALSE(RestartDue(state));
+  EXPECT_EQ(FirmwareBeforeRestart(state, chunk.size()), 904u);
+  Ask(state, chunk, TransferKind::kFirmware);
+  EXPECT_EQ(state.firmwareBytes, 5000u) << "bytes past the restart point are not taken";
+  EXPECT_TRUE(RestartDue(state));
+  Ask(state, chunk, TransferKind::kFirmware);
+  EXPECT_EQ(state.firmwareBytes, 5000u);
+
+  Restarted(state);
+  EXPECT_FALSE(RestartDue(state));
+  const CommandRecordEntry &version = Entry("CMD_SSI_FW_VERSION");
+  const Transfer question = PacketOf(version);
+  EXPECT_EQ(Text(Read(Ask(state, question), version, question, 2).data),
+            std::string("3.02.00\0", 8));
+  // The count starts over: the next restart comes 5000 bytes later, not at once.
+  Ask(state, chunk, TransferKind::kFirmware);
+  Ask(state, chunk, TransferKind::kFirmware);
+  EXPECT_EQ(state.firmwareBytes, 10000u);
+  EXPECT_TRUE(RestartDue(state));
+
+  // Without a version to come back with, it reports the one it had.
+  faults.firmwareAfterRestart.clear();
+  PrinterState same = NewPrinterState(Identity(2), faults);
+  Restarted(same);
+  EXPECT_EQ(Text(Read(Ask(same, question), version, question, 2).data),
+            Identity(2).firmwareVersion + '\0');
+}
+
 }  // namespace

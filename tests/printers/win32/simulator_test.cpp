@@ -15,7 +15,9 @@
 #include "app/printer_menu.h"
 #include "app/built_in_tables.h"
 #include "device/discovery.h"
+#include "device/packets.h"
 #include "device/transaction.h"
+#include "device/transport.h"
 #include "gui_support.h"
 #include "printer_test_support.h"
 
@@ -70,9 +72,9 @@ Bytes Image(size_t size) {
   return image;
 }
 
-bool WaitFor(const std::function<bool()> &done) {
+bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs = 3000) {
   const DWORD start = GetTickCount();
-  while (!done() && GetTickCount() - start < 3000) Sleep(10);
+  while (!done() && GetTickCount() - start < timeoutMs) Sleep(10);
   return done();
 }
 
@@ -121,6 +123,67 @@ TEST(Simulator, SlowPrinterHoldsEveryWrite) {
   const DWORD start = GetTickCount();
   EXPECT_EQ(WriteFirmware(printer.path(), Image(3 * 4096)), 3);
   EXPECT_GE(GetTickCount() - start, 550u);
+}
+
+TEST(Simulator, TakesFirmwareNoFasterThanItsIntakeRate) {
+  SimulatedPrinterSetup setup = FamilyPrinter(2, 1);
+  setup.faults.intakeBytesPerSecond = 1 << 20;
+  PrinterUnderTest printer(setup);
+  const Bytes image = Image(512 << 10);
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(WriteFirmware(printer.path(), image), 128);
+  // The writes waited for the flash: only the last ones can still be on their way.
+  EXPECT_GE(printer.record().firmwareBytes, image.size() - 2 * 4096);
+  ASSERT_TRUE(WaitFor([&] { return printer.record().firmwareBytes == image.size(); }));
+  EXPECT_GE(GetTickCount() - start, 450u);
+}
+
+// Whether the program's SetupAPI walk lists this device path.
+bool Listed(const std::wstring &path) {
+  struct Search {
+    const std::wstring &path;
+    bool found;
+  } search = {path, false};
+  EnumeratePrinterInterfaces(
+      [](void *context, const wchar_t *listed) {
+        auto *search = static_cast<Search *>(context);
+        search->found = CompareStringOrdinal(listed, -1, search->path.c_str(), -1, TRUE) ==
+                        CSTR_EQUAL;
+        return !search->found;
+      },
+      &search);
+  return search.found;
+}
+
+TEST(SimulatorRestart, ThePrinterLeavesTheWalkAndComesBackOnTheNewVersion) {
+  TestWindows windows;
+  RemoveSimulatedInterfaces();
+  SimulatedPrinterSetup setup = FamilyPrinter(2, 1);
+  setup.registerInterface = true;
+  setup.faults.restartAfter = 5000;
+  setup.faults.restartSeconds = 2;
+  setup.faults.firmwareAfterRestart = "3.02.07";
+  PrinterUnderTest printer(setup);
+  const std::wstring path = printer.path();
+  ASSERT_TRUE(Listed(path));
+
+  EXPECT_LT(WriteFirmware(path, Image(4 * 4096)), 4) << "writes fail once it restarts";
+  ASSERT_TRUE(WaitFor([&] { return !Listed(path); }));
+  const DWORD goneAt = GetTickCount();
+  EXPECT_EQ(WriteFirmware(path, Image(4096)), -1) << "and it cannot be opened";
+  const SimulatedPrinterRecord away = printer.record();
+  EXPECT_FALSE(away.present);
+  EXPECT_EQ(away.restarts, 1);
+  EXPECT_EQ(away.firmwareBytes, 5000u);
+
+  ASSERT_TRUE(WaitFor([&] { return Listed(path); }, 10000));
+  EXPECT_GE(GetTickCount() - goneAt, 1000u) << "away for its restart seconds";
+  EXPECT_TRUE(printer.record().present);
+  lstrcpynW(currentDevicePath, path.c_str(), kDevicePathUnits);
+  protocolFamily = 2;
+  std::string reply;
+  EXPECT_EQ(AskSelectedPrinter(1, 6, 2, CMD_SSI_FW_VERSION.data(), 54, &reply), 0);
+  EXPECT_EQ(reply, std::string("3.02.07\0", 8));
 }
 
 // The interface keys of the USB printer class that name an instance with this serial: the
