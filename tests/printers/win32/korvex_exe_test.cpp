@@ -145,6 +145,55 @@ TEST(KorvexExe, UpgradeSendsTheImageOfASingleImagePackageAndNothingOfARefusedOne
   DeleteFileW(received.c_str());
 }
 
+// Several printers at once under Windows too: each on a thread and a connection of its own. One
+// goes away halfway; it alone ends with 5, the others get the image whole, and the run's code is
+// the worst.
+TEST(KorvexExe, UpgradeAllSendsEveryPrinterItsImageAtOnce) {
+  RemoveSimulatedInterfaces();
+  wchar_t temporary[MAX_PATH];
+  GetTempPathW(MAX_PATH, temporary);
+  std::wstring directory = temporary;
+  directory.pop_back();
+  const Bytes image = package_test::FirmwareLike(600000, 0x1B, 13);
+  FirmwareFile package(L"korvex fleet.kfw",
+                       BuildSingleImagePackage(
+                           reinterpret_cast<const unsigned char *>(kPrinterProductCode),
+                           image.data(), image.size(), 65536, 6));
+  std::vector<std::wstring> serials;
+  std::wstring printers;
+  for (int i = 0; i < 3; ++i) {
+    serials.push_back(UniqueSerial(10 + i));
+    // About half a second a printer at its flash's pace: the transfers overlap.
+    printers += L" --printer family=2,pid=015C,intake=1048576,serial=" + serials.back() +
+                (i == 1 ? L",disconnect-after=200000" : L"");
+  }
+  {
+    SimulatorProcess simulator(L"--quiet --firmware-dir \"" + directory + L"\"" + printers);
+    ASSERT_EQ(simulator.paths().size(), 3u) << simulator.Output();
+    const KorvexRun run = RunKorvex(L"upgrade \"" + package.path() + L"\" --all --json");
+    EXPECT_EQ(run.exitCode, 5) << run.err;
+    const std::vector<std::string> lines = CrLfLines(run.out);
+    int done = 0, broken = 0;
+    for (const std::string &line : lines) {
+      if (line.find("\"exit_code\": 0") != std::string::npos) ++done;
+      if (line.find("\"exit_code\": 5") != std::string::npos) ++broken;
+    }
+    EXPECT_EQ(done, 2) << run.out;   // two printers
+    EXPECT_EQ(broken, 2) << run.out;  // the printer gone halfway, and the run
+    EXPECT_EQ(simulator.Stop(), 0);
+  }
+  for (size_t i = 0; i < serials.size(); ++i) {
+    const std::wstring received = directory + L"\\sim" + serials[i] + L".bin";
+    const std::string stored = ReadFileBytes(received);
+    if (i == 1) {
+      EXPECT_EQ(stored, std::string(image.begin(), image.begin() + 200000));
+    } else {
+      EXPECT_TRUE(stored == std::string(image.begin(), image.end())) << stored.size() << " bytes";
+    }
+    DeleteFileW(received.c_str());
+  }
+}
+
 // The information query of korvex.exe and of the window program, on the same printer, one after
 // the other: the same packets, byte for byte and in the same order, and the same text.
 class WireEquivalence : public ProgramOnPrinters {};
