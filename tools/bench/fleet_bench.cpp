@@ -1,0 +1,217 @@
+// korvex-fleet-bench: korvex upgrading several printers at once against one printer alone, and its
+// peak resident memory by the number of printers and the file's size. The printers are stand-ins
+// on ptys that take firmware at a printer's pace (a flash's intake rate) and drain it. Run by
+// `make bench-fleet` on an optimised korvex without sanitizers; not a test.
+//
+//   korvex-fleet-bench KORVEX WORK_DIR
+//
+// korvex is started through this program anew (--measure): a child started straight from the
+// bench would carry the bench's own peak memory into its peak.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "firmware/package_builder.h"
+#include "pty_printer.h"
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kMiB = 1024 * 1024;
+constexpr unsigned long long kIntake = 2 * kMiB;  // a printer's flash: 2 MiB/s
+constexpr int kMostPrinters = 8;
+const char kProductCode[] = "KV30100A01";
+
+// Bytes that compress about as firmware does, led by the escape byte of firmware.
+std::vector<unsigned char> FirmwareImage(size_t length) {
+  std::vector<unsigned char> image(length);
+  uint32_t x = 7;
+  for (size_t i = 0; i < length; ++i) {
+    x = x * 1103515245u + 12345u;
+    const unsigned r = x >> 16;
+    image[i] = (r & 3) != 0 ? static_cast<unsigned char>("\x00\x01\x20\x4C\x8B\xE8"[r % 6])
+                            : static_cast<unsigned char>(r >> 4);
+  }
+  image[0] = 0x1B;
+  return image;
+}
+
+void WriteText(const std::string &path, const std::string &text) {
+  std::ofstream(path) << text << "\n";
+}
+
+// lpN as usblp shows it in sysfs: an Orbis 300 with a serial number of its own.
+void PlugPrinter(const std::string &root, int lp) {
+  const std::string name = "lp" + std::to_string(lp);
+  const std::string port = std::to_string(lp + 1);
+  const std::string device = root + "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + port;
+  const std::string interface = device + "/1-" + port + ":1.0";
+  fs::create_directories(interface + "/usbmisc/" + name);
+  fs::create_directories(root + "/sys/class/usbmisc");
+  fs::create_directories(root + "/dev/usb");
+  WriteText(device + "/idVendor", "4b56");
+  WriteText(device + "/idProduct", "015c");
+  WriteText(device + "/serial", "ORB-" + port);
+  fs::create_directory_symlink("../../../1-" + port + ":1.0", interface + "/usbmisc/" + name + "/device");
+  fs::create_directory_symlink(interface + "/usbmisc/" + name, root + "/sys/class/usbmisc/" + name);
+}
+
+struct Run {
+  bool ok = false;
+  double seconds = 0;
+  long peakKiB = 0;
+};
+
+// korvex upgrade FILE ARGS..., timed from its start to its end, with its peak memory.
+Run Upgrade(const std::string &korvex, const std::string &root, const std::string &file,
+            const std::vector<std::string> &more) {
+  std::vector<std::string> environment = {"KORVEX_SYSFS=" + root + "/sys",
+                                          "KORVEX_DEV=" + root + "/dev"};
+  for (char **variable = environ; *variable != nullptr; ++variable) {
+    if (std::strncmp(*variable, "KORVEX_", 7) != 0) environment.push_back(*variable);
+  }
+  std::vector<char *> envp;
+  for (std::string &entry : environment) envp.push_back(&entry[0]);
+  envp.push_back(nullptr);
+  const std::string peakFile = root + "/peak";
+  std::vector<std::string> arguments = {"/proc/self/exe", "--measure", peakFile, korvex,
+                                        "upgrade", file};
+  arguments.insert(arguments.end(), more.begin(), more.end());
+  std::vector<char *> argv;
+  for (std::string &argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  const std::string log = root + "/korvex.log";
+  posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&files, 1, 2);
+  const Clock::time_point started = Clock::now();
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&files);
+  Run run;
+  if (spawned != 0) return run;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!run.ok) {
+    std::fprintf(stderr, "korvex-fleet-bench: korvex upgrade %s: status %d; see %s\n",
+                 file.c_str(), status, log.c_str());
+  }
+  std::ifstream(peakFile) >> run.peakKiB;
+  return run;
+}
+
+// --measure PEAK_FILE PROGRAM ARGS...: runs the program from this small process and writes its
+// peak resident memory (KiB) to PEAK_FILE; exits with the program's code.
+int MeasureChild(char **argv) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execv(argv[1], argv + 1);
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage = {};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return 127;
+  std::ofstream(argv[0]) << usage.ru_maxrss << "\n";
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+std::vector<std::string> FirstPrinters(int count) {
+  std::vector<std::string> arguments;
+  for (int lp = 0; lp < count; ++lp) {
+    arguments.push_back("--printer");
+    arguments.push_back("lp" + std::to_string(lp));
+  }
+  return arguments;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc > 3 && std::strcmp(argv[1], "--measure") == 0) return MeasureChild(argv + 2);
+  if (argc < 3) {
+    std::fputs("usage: korvex-fleet-bench KORVEX WORK_DIR\n", stderr);
+    return 2;
+  }
+  const std::string korvex = fs::absolute(argv[1]).string();
+  const std::string root = fs::absolute(argv[2]).string();
+  fs::remove_all(root + "/sys");
+  fs::remove_all(root + "/dev");
+  fs::create_directories(root);
+  std::vector<std::unique_ptr<PtyPrinter>> printers;
+  for (int lp = 0; lp < kMostPrinters; ++lp) {
+    PlugPrinter(root, lp);
+    PtyPrinterOptions options;
+    options.keepFirmware = false;
+    options.faults.intakeBytesPerSecond = kIntake;
+    printers.emplace_back(new PtyPrinter(options));
+    std::string error;
+    if (!printers.back()->Start(root + "/dev/usb/lp" + std::to_string(lp), &error)) {
+      std::fprintf(stderr, "korvex-fleet-bench: stand-in printer: %s\n", error.c_str());
+      return 1;
+    }
+  }
+  // Packages of 4 MiB blocks: the most a printer's run holds at once.
+  std::vector<std::string> packages;
+  for (size_t mib : {size_t{8}, size_t{32}}) {
+    const std::string path = root + "/package-" + std::to_string(mib) + ".kfw";
+    if (!fs::exists(path)) {
+      const std::vector<unsigned char> image = FirmwareImage(mib * kMiB);
+      const std::vector<unsigned char> package = BuildSingleImagePackage(
+          reinterpret_cast<const unsigned char *>(kProductCode), image.data(), image.size(),
+          4 * kMiB, 6);
+      std::ofstream(path, std::ios::binary)
+          .write(reinterpret_cast<const char *>(package.data()),
+                 static_cast<std::streamsize>(package.size()));
+    }
+    packages.push_back(path);
+  }
+
+  std::printf("korvex upgrade on stand-in printers taking firmware at 2 MiB/s each, "
+              "single-image packages of 4 MiB blocks\n");
+  std::fflush(stdout);
+  bool ok = true;
+  auto report = [&](const char *what, const Run &run) {
+    ok = ok && run.ok;
+    std::printf("%-40s %6.2f s, peak RSS %6ld KiB (%.1f MiB)\n", what, run.seconds, run.peakKiB,
+                run.peakKiB / 1024.0);
+    std::fflush(stdout);
+    return run;
+  };
+  const Run one = report("1 printer, 8 MiB:", Upgrade(korvex, root, packages[0], FirstPrinters(1)));
+  const Run four = report("4 printers at once, 8 MiB each:",
+                          Upgrade(korvex, root, packages[0], FirstPrinters(4)));
+  const Run eight = report("8 printers at once, 8 MiB each:",
+                           Upgrade(korvex, root, packages[0], FirstPrinters(8)));
+  const Run fourLarge = report("4 printers at once, 32 MiB each:",
+                               Upgrade(korvex, root, packages[1], FirstPrinters(4)));
+  if (ok) {
+    std::printf("4 printers against 1, wall time (goal <= 1.3): %.2f\n", four.seconds / one.seconds);
+    std::printf("peak memory against 16 MiB + 8 MiB a printer: 1 printer %.1f of %d MiB, "
+                "4 printers %.1f of %d MiB, 8 printers %.1f of %d MiB; 4 printers at 32 MiB "
+                "%.1f MiB (flat in the file's size: %+.1f MiB against 8 MiB)\n",
+                one.peakKiB / 1024.0, 16 + 8, four.peakKiB / 1024.0, 16 + 32,
+                eight.peakKiB / 1024.0, 16 + 64, fourLarge.peakKiB / 1024.0,
+                (fourLarge.peakKiB - four.peakKiB) / 1024.0);
+  }
+  for (auto &printer : printers) printer->Stop();
+  return ok ? 0 : 1;
+}
