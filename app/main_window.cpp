@@ -11,12 +11,13 @@
 #include "korvex_version.h"
 
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
+#include "app/busy_state.h"
 #include "app/language.h"
 #include "app/maintenance_worker.h"
 #include "app/notice.h"
 #include "app/query_worker.h"
 #include "app/report.h"
-#include "app/built_in_tables.h"
 #include "app/upgrade_worker.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -33,8 +34,6 @@ const wchar_t *const kLanguageNames[4] = {L"\u0420\u0443\u0441\u0441\u043A\u0438
                                           L"English", L"Portugu\u00EAs", L"\u4E2D\u6587"};
 
 // Asks the window's own thread to move the focus (a worker thread cannot set it).
-constexpr UINT kFocusQueryButtonMessage = WM_APP + 2;
-constexpr UINT kLeaveBusyStateMessage = WM_APP + 3;
 
 // The eight item bitmaps of the current menu bar, released when the bar is replaced.
 HBITMAP menuBitmaps[8];
@@ -120,21 +119,7 @@ HMENU BuildMenuBar(bool withBitmaps) {
   return bar;
 }
 
-void SetTopLevelMenusEnabled(bool enabled) {
-  HMENU bar = GetMenu(app.mainWindow);
-  const int count = GetMenuItemCount(bar);
-  for (int position = 0; position < count; ++position) {
-    EnableMenuItem(bar, position, MF_BYPOSITION | (enabled ? MF_ENABLED : MF_DISABLED));
-  }
-  DrawMenuBar(app.mainWindow);
-}
 
-void SetButtonsEnabled(bool enabled) {
-  for (HWND button : {app.queryButton, app.upgradeButton, app.openReportButton,
-                      app.copyReportButton, app.saveReportButton}) {
-    EnableWindow(button, enabled);
-  }
-}
 
 // A printer operation is being started on this thread. Discovery's menu, a confirmation and the
 // file dialog run modal loops that dispatch messages already queued, such as the second click of
@@ -283,39 +268,8 @@ int ApplyLanguage() {
   return 0;
 }
 
-int EnterBusyState(int showProgress) {
-  SetButtonsEnabled(false);
-  if (showProgress) ShowWindow(app.progressBar, SW_SHOW);
-  SetTopLevelMenusEnabled(false);
-  InterlockedExchange(&app.isBusy, 1);
-  return 0;
-}
 
-int LeaveBusyState() {
-  // A worker has the window's thread leave the busy state in one message: a command that
-  // arrives once the buttons are enabled again then always finds the flag cleared too.
-  if (GetWindowThreadProcessId(app.mainWindow, nullptr) != GetCurrentThreadId()) {
-    SendMessageW(app.mainWindow, kLeaveBusyStateMessage, 0, 0);
-    return 0;
-  }
-  SetButtonsEnabled(true);
-  ShowWindow(app.progressBar, SW_HIDE);
-  SetTopLevelMenusEnabled(true);
-  InterlockedExchange(&app.isBusy, 0);
-  if (app.unattendedMode) PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
-  return 0;
-}
 
-int StartWorker(LPTHREAD_START_ROUTINE worker, LPVOID parameter) {
-  HANDLE thread = CreateThread(nullptr, 0, worker, parameter, CREATE_SUSPENDED, nullptr);
-  if (!thread) {
-    LeaveBusyState();
-    return 1;
-  }
-  ResumeThread(thread);
-  CloseHandle(thread);
-  return 0;
-}
 
 void ShowAboutBox() {
   // Formatted with room to spare, then cut to what the box's text buffer holds.
@@ -336,13 +290,6 @@ void ShowAboutBox() {
   MessageBoxIndirectW(&box);
 }
 
-void FocusQueryButton() {
-  if (GetWindowThreadProcessId(app.mainWindow, nullptr) == GetCurrentThreadId()) {
-    SetFocus(app.queryButton);
-  } else {
-    PostMessageW(app.mainWindow, kFocusQueryButtonMessage, 0, 0);
-  }
-}
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (app.noticeShown && FilterForNotice(message)) return 0;

@@ -1,4 +1,4 @@
-// The main window: controls and layout, menus, command dispatch, busy state, About box.
+// The main window: controls and layout, menus, command dispatch, About box.
 #pragma once
 
 #include <windows.h>
@@ -22,18 +22,4 @@ void CreateMainWindowControls();
 // Builds the menu bar and sets every fixed text in the current language; saves the language.
 int ApplyLanguage();
 
-// Called by the workers at their start and on every way out. showProgress shows the bar.
-// Safe from any thread.
-int EnterBusyState(int showProgress);
-int LeaveBusyState();
-
-// Starts an operation's worker on a new thread (created suspended, then resumed; its handle is
-// not kept), the busy state entered already. When no thread can be made, leaves the busy state
-// (which also closes an unattended program) and returns 1; else 0.
-int StartWorker(LPTHREAD_START_ROUTINE worker, LPVOID parameter);
-
 void ShowAboutBox();
-
-// Gives the keyboard focus to button 900; from a worker thread too (focus belongs to the
-// window's thread, so the request travels there).
-void FocusQueryButton();

@@ -7,7 +7,6 @@
 #include <initializer_list>
 
 #include "app/app_state.h"
-#include "app/main_window.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(TOOLINFOW) == 48, "tool descriptions are the 48-byte form");

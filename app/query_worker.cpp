@@ -2,7 +2,7 @@
 #include "app/query_worker.h"
 
 #include "app/app_state.h"
-#include "app/main_window.h"
+#include "app/busy_state.h"
 #include "app/printer_menu.h"
 #include "app/built_in_tables.h"
 #include "app/printer_state.h"

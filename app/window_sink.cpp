@@ -6,7 +6,7 @@
 #include <cwchar>
 
 #include "app/app_state.h"
-#include "app/main_window.h"
+#include "app/busy_state.h"
 #include "app/built_in_tables.h"
 #include "device/bounded_format.h"
 #include "device/compatibility.h"

@@ -7,7 +7,6 @@
 #include "tables/tables.h"
 #include "device/bounded_format.h"
 
-unsigned char modelTable[kModelEntries * kModelEntryBytes];
 
 namespace {
 

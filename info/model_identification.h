@@ -3,17 +3,7 @@
 #pragma once
 
 #include "device/connection.h"
-
-constexpr int kModelEntries = 161;
-constexpr int kModelEntryBytes = 21;  // product id code (4), family (1), model name (16)
-constexpr int kModelCodeOffset = 0;
-constexpr int kModelCodeBytes = 4;
-constexpr int kModelFamilyOffset = 4;
-constexpr int kModelNameOffset = 5;
-constexpr int kModelNameBytes = 16;  // NUL-padded; a 16-character name has no terminator
-
-// Filled once at start-up from its stored stream; read-only afterwards.
-extern unsigned char modelTable[kModelEntries * kModelEntryBytes];
+#include "tables/tables.h"  // the model table
 
 // Each reads the 8-character device id (vendor id, then product id).
 // 1 when the printer only accepts a firmware upgrade (a boot loader), else 0.

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "tables/table_stream.h"
-#include "info/model_identification.h"
 #include "os/text.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -15,6 +14,7 @@ static_assert(sizeof(z_stream) == 56, "the 32-bit program passes a 56-byte strea
 
 wchar_t uiTextTable[kLanguages][kUiTexts][kUiTextUnits];
 wchar_t internalStringTable[kInternalStrings][kInternalStringUnits];
+unsigned char modelTable[kModelEntries * kModelEntryBytes];
 
 namespace {
 

@@ -14,6 +14,16 @@ constexpr int kInternalStringUnits = 128;
 extern wchar_t uiTextTable[kLanguages][kUiTexts][kUiTextUnits];
 extern wchar_t internalStringTable[kInternalStrings][kInternalStringUnits];
 
+// The model table: an entry per known model, found by the device's product id.
+constexpr int kModelEntries = 161;
+constexpr int kModelEntryBytes = 21;  // product id code (4), family (1), model name (16)
+constexpr int kModelCodeOffset = 0;
+constexpr int kModelCodeBytes = 4;
+constexpr int kModelFamilyOffset = 4;
+constexpr int kModelNameOffset = 5;
+constexpr int kModelNameBytes = 16;  // NUL-padded; a 16-character name has no terminator
+extern unsigned char modelTable[kModelEntries * kModelEntryBytes];
+
 // Each inflates a stored stream (its first two bytes are overwritten) into its table; false when
 // the stream is damaged, and then the table is left as it was.
 bool InflateUiTexts(unsigned char *stream, unsigned int length);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/busy_state.h"
 #include "app/main_window.h"
 #include "app/built_in_tables.h"
 #include "gui_support.h"

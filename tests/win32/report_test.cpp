@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/busy_state.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "app/built_in_tables.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/printer_state.h"
+#include "app/busy_state.h"
 #include "app/main_window.h"
 #include "device/packets.h"
 #include "firmware/package_builder.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/busy_state.h"
 #include "app/main_window.h"
 #include "app/notice.h"
 #include "app/startup.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/busy_state.h"
 #include "app/main_window.h"
 #include "device/discovery.h"
 #include "app/notice.h"

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/busy_state.h"
 #include "app/main_window.h"
 #include "app/notice.h"
 #include "app/built_in_tables.h"
