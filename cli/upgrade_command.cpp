@@ -394,6 +394,18 @@ void PrintTable(const std::vector<PrinterResult> &results, int code) {
       std::to_string(results.size() - upgraded) + " not; exit " + std::to_string(code) + "\n");
 }
 
+// A run that ended before any printer's upgrade began: with --json, a document that says so
+// (no printer in it), so that a script always has one to read.
+int EndedEarly(const UpgradeOptions &options, int code, const std::string &why) {
+  if (options.json) {
+    Out(JsonText({{"file", options.file},
+                  {"exit_code", code},
+                  {"message", why},
+                  {"printers", nlohmann::json::array()}}));
+  }
+  return code;
+}
+
 }  // namespace
 
 int RunUpgrade(const UpgradeOptions &options) {
@@ -401,23 +413,25 @@ int RunUpgrade(const UpgradeOptions &options) {
   std::vector<FoundPrinter> found;
   if (!FindPrinters(&found)) {
     Err("korvex: the system gives no list of USB printers\n");
-    return kExitNoPrinter;
+    return EndedEarly(options, kExitNoPrinter, "the system gives no list of USB printers");
   }
   if (found.empty()) {
     SayNoPrinter();
-    return kExitNoPrinter;
+    return EndedEarly(options, kExitNoPrinter, "no printer found");
   }
   std::vector<FoundPrinter> chosen;
   if (options.all) {
     chosen = found;
   } else if (options.printers.empty()) {
     const int index = ChoosePrinter("", found);
-    if (index < 0) return kExitNoPrinter;
+    if (index < 0) {
+      return EndedEarly(options, kExitNoPrinter, "several printers found and none named");
+    }
     chosen.push_back(found[index]);
   } else {
     for (const std::string &wanted : options.printers) {
       const int index = ChoosePrinter(wanted, found);
-      if (index < 0) return kExitNoPrinter;
+      if (index < 0) return EndedEarly(options, kExitNoPrinter, "no printer \"" + wanted + "\"");
       const bool twice = std::any_of(chosen.begin(), chosen.end(), [&](const FoundPrinter &p) {
         return p.id == found[index].id;
       });
@@ -427,23 +441,25 @@ int RunUpgrade(const UpgradeOptions &options) {
 
   FirmwareFileReader checked(options.file.c_str());
   if (!checked.IsOpen()) {
-    ConsoleSink().Say("error: " + Plain(InternalString(kCannotOpenString)) + " " +
-                      Plain(UiTextIn(kEnglish, kDefaultDetailText)));
-    return kExitNothingSent;
+    const std::string why = Plain(InternalString(kCannotOpenString));
+    ConsoleSink().Say("error: " + why + " " + Plain(UiTextIn(kEnglish, kDefaultDetailText)));
+    return EndedEarly(options, kExitNothingSent, why);
   }
   FirmwareWalk walk = {};
   const FirmwareOutcome verdict = CheckWholeFile(checked, &walk);
   if (verdict != FirmwareOutcome::Accepted) {
-    ConsoleSink sink;
+    std::string why;
     if (UpgradeInterrupts::StopRequested()) {
-      sink.Say("stopped by " + UpgradeInterrupts::StopReason() +
-               " before any firmware was sent; nothing was sent");
+      why = "stopped by " + UpgradeInterrupts::StopReason() +
+            " before any firmware was sent; nothing was sent";
     } else {
       const int text = FirmwareFailureText(verdict);
-      sink.Say("error: " + Plain(InternalString(text >= 0 ? text : kCannotOpenString)) +
-               " No printer was touched.");
+      why = Plain(InternalString(text >= 0 ? text : kCannotOpenString)) + " No printer was touched.";
+      ConsoleSink().Say("error: " + why);
+      return EndedEarly(options, kExitNothingSent, why);
     }
-    return kExitNothingSent;
+    ConsoleSink().Say(why);
+    return EndedEarly(options, kExitNothingSent, why);
   }
 
   FleetRun fleet = {&options, &checked, walk.kind, chosen.size() > 1, false};

@@ -90,9 +90,13 @@ TEST(KorvexFleet, ADamagedFileTouchesNoPrinterAndASilentOneDelaysNoOther) {
   Bytes damaged = SingleImagePackage(Orbis300().productCode, image);
   damaged.back() ^= 0x01;
   const KorvexRun refused =
-      machine.Korvex({"upgrade", machine.WriteFile("damaged.kfw", damaged), "--all"});
+      machine.Korvex({"upgrade", machine.WriteFile("damaged.kfw", damaged), "--all", "--json"});
   EXPECT_EQ(refused.exitCode, 4) << Show(refused);
   EXPECT_NE(refused.err.find("No printer was touched."), std::string::npos) << refused.err;
+  // A script still gets a document to read: the code, and no printer in it.
+  const nlohmann::json document = nlohmann::json::parse(refused.out);
+  EXPECT_EQ(document.at("exit_code"), 4);
+  EXPECT_TRUE(document.at("printers").empty());
   for (PtyPrinter *printer : {&first, &quiet, &third}) EXPECT_TRUE(printer->Packets().empty());
 
   const std::string package =
