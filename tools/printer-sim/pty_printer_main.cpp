@@ -14,13 +14,15 @@
 namespace {
 
 const char kUsage[] =
-    "usage: korvex-pty-printer --link PATH [--family 1|2] [--silent] [--gone-after BYTES]\n"
+    "usage: korvex-pty-printer --link PATH [--family 1|2] [--firmware-version VERSION]\n"
+    "                          [--silent] [--gone-after BYTES]\n"
     "                          [--version-text-bytes N] [--firmware FILE | --drain]\n"
     "                          [--intake BYTES_PER_SECOND] [--restart-after BYTES\n"
     "                          [--restart-seconds S] [--firmware-after VERSION] [--never-back]]\n"
     "  Plays a printer on a new pty and makes PATH (e.g. FAKE_DEV/usb/lp0, with\n"
     "  KORVEX_DEV=FAKE_DEV) a symbolic link to it. --family 1 answers in the older layouts (a\n"
-    "  sysfs product id of a family-1 model goes with it). --silent answers nothing;\n"
+    "  sysfs product id of a family-1 model goes with it). --firmware-version is the version\n"
+    "  it reports (7 characters, default 3.01.22). --silent answers nothing;\n"
     "  --gone-after goes away after that many firmware bytes; --version-text-bytes makes the\n"
     "  version text that long. Firmware is written to FILE at the end, or with --drain only\n"
     "  counted.\n"
@@ -56,6 +58,8 @@ int main(int argc, char **argv) {
       link = argv[++i];
     } else if (argument == "--family" && hasValue) {
       options.identity.family = std::atoi(argv[++i]);
+    } else if (argument == "--firmware-version" && hasValue) {
+      options.identity.firmwareVersion = argv[++i];
     } else if (argument == "--silent") {
       options.faults.silent = true;
     } else if (argument == "--gone-after" && hasValue) {
