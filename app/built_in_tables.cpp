@@ -2,8 +2,8 @@
 // chosen language.
 #include <windows.h>
 
-#include "app/built_in_tables.h"
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "tables/stored_tables.h"
 #include "tables/tables.h"
 

@@ -2,10 +2,10 @@
 #include "app/maintenance_worker.h"
 
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "app/busy_state.h"
 #include "app/notice.h"
 #include "app/printer_menu.h"
-#include "app/built_in_tables.h"
 #include "app/printer_state.h"
 #include "device/maintenance.h"
 #include "device/transaction.h"

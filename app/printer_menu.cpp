@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include "app/app_state.h"
-#include "app/notice.h"
 #include "app/built_in_tables.h"
+#include "app/notice.h"
 #include "app/printer_state.h"
 
 namespace {

@@ -2,9 +2,9 @@
 #include "app/query_worker.h"
 
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "app/busy_state.h"
 #include "app/printer_menu.h"
-#include "app/built_in_tables.h"
 #include "app/printer_state.h"
 #include "info/information_query.h"
 

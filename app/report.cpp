@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "app/notice.h"
 #include "app/built_in_tables.h"
+#include "app/notice.h"
 #include "info/report_lines.h"
 
 #if defined(_WIN32) && !defined(_WIN64)

@@ -5,10 +5,10 @@
 #include <shellapi.h>
 
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "app/language.h"
 #include "app/main_window.h"
 #include "app/notice.h"
-#include "app/built_in_tables.h"
 #include "app/upgrade_worker.h"
 
 namespace {

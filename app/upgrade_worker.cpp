@@ -7,18 +7,18 @@
 #include <commdlg.h>
 
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "app/busy_state.h"
 #include "app/printer_menu.h"
-#include "app/built_in_tables.h"
+#include "app/printer_state.h"
 #include "app/window_sink.h"
 #include "device/bounded_format.h"
 #include "device/compatibility.h"
-#include "app/printer_state.h"
 #include "firmware/firmware_file.h"
 #include "firmware/package.h"
-#include "upgrade/upgrade.h"
-#include "tables/upgrade_texts.h"
 #include "info/model_identification.h"
+#include "tables/upgrade_texts.h"
+#include "upgrade/upgrade.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cwchar>
 
 #include "app/app_state.h"
-#include "app/busy_state.h"
 #include "app/built_in_tables.h"
+#include "app/busy_state.h"
 #include "device/bounded_format.h"
 #include "device/compatibility.h"
 #include "upgrade/upgrade.h"

@@ -6,12 +6,12 @@
 #include <new>
 #include <vector>
 
-#include "tables/tables.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "firmware/firmware_file.h"
 #include "firmware/package.h"
 #include "firmware/package_reader.h"
+#include "tables/tables.h"
 #include "tables/upgrade_texts.h"
 
 namespace {

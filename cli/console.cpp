@@ -6,9 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tables/tables.h"
 #include "device/bounded_format.h"
 #include "os/text.h"
+#include "tables/tables.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

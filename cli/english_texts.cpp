@@ -1,9 +1,9 @@
 // The command line's texts: the built-in tables, and every UI text in English.
 #include "cli/english_texts.h"
 
+#include "cli/console.h"
 #include "tables/stored_tables.h"
 #include "tables/tables.h"
-#include "cli/console.h"
 
 const wchar_t *UiText(int k) { return UiTextIn(kEnglish, k); }
 

@@ -4,13 +4,13 @@
 
 #include <vector>
 
-#include "cli/english_texts.h"
-#include "tables/tables.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/console_sink.h"
+#include "cli/english_texts.h"
 #include "cli/printers.h"
 #include "info/information_query.h"
+#include "tables/tables.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <vector>
 
-#include "cli/english_texts.h"
-#include "tables/tables.h"
 #include "cli/console.h"
+#include "cli/english_texts.h"
 #include "device/transport.h"
+#include "tables/tables.h"
 
 #ifdef _WIN32
 #include <windows.h>

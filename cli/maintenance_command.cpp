@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/english_texts.h"
-#include "tables/tables.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/console_sink.h"
+#include "cli/english_texts.h"
 #include "cli/printers.h"
 #include "device/maintenance.h"
 #include "device/transaction.h"
+#include "tables/tables.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <algorithm>
 #include <mutex>
 
-#include "cli/english_texts.h"
-#include "tables/tables.h"
 #include "cli/console.h"
 #include "cli/console_sink.h"
+#include "cli/english_texts.h"
 #include "device/discovery.h"
 #include "device/transport.h"
 #include "info/model_identification.h"
+#include "tables/tables.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <cwchar>
 
-#include "tables/tables.h"
 #include "device/bounded_format.h"
 #include "device/transport.h"
 #include "info/model_identification.h"
+#include "tables/tables.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "tables/tables.h"
 #include "device/bounded_format.h"
+#include "tables/tables.h"
 
 
 namespace {

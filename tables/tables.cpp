@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "tables/table_stream.h"
 #include "os/text.h"
+#include "tables/table_stream.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(z_stream) == 56, "the 32-bit program passes a 56-byte stream state");

@@ -5,11 +5,11 @@
 
 #include <cwchar>
 
-#include "tables/tables.h"
 #include "device/discovery.h"
 #include "device/transport.h"
 #include "os/text.h"
 #include "os/win32/device_control.h"
+#include "tables/tables.h"
 
 DeviceControlFunction printerDeviceControl = DeviceIoControl;
 

@@ -6,9 +6,9 @@
 #include <cstdarg>
 #include <string>
 
-#include "tables/tables.h"
 #include "device/operation_sink.h"
 #include "os/text.h"
+#include "tables/tables.h"
 
 // The core reports through its front end's sink and texts; these tests have no front end.
 OperationSink &ActiveSink() {

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "app/busy_state.h"
 #include "app/main_window.h"
-#include "app/built_in_tables.h"
 #include "gui_support.h"
 #include "printer_test_support.h"
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/printer_state.h"
 #include "app/built_in_tables.h"
+#include "app/printer_state.h"
 #include "device/discovery.h"
 #include "info/device_code.h"
 #include "info/information_query.h"

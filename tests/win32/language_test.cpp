@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "app/app_state.h"
-#include "app/language.h"
 #include "app/built_in_tables.h"
+#include "app/language.h"
 
 namespace {
 

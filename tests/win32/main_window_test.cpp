@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "app/busy_state.h"
 #include "app/main_window.h"
 #include "app/notice.h"
 #include "app/startup.h"
-#include "app/built_in_tables.h"
 #include "box_answerer.h"
 #include "gui_support.h"
 

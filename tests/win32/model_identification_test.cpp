@@ -9,9 +9,9 @@
 #include <string>
 #include <tuple>
 
-#include "app/printer_state.h"
 #include "app/app_state.h"
 #include "app/built_in_tables.h"
+#include "app/printer_state.h"
 #include "device/discovery.h"
 #include "info/model_identification.h"
 

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "app/busy_state.h"
 #include "app/main_window.h"
+#include "app/report.h"
 #include "app/startup.h"
-#include "app/built_in_tables.h"
 #include "box_answerer.h"
 #include "gui_support.h"
-#include "app/report.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "tables/table_stream.h"
 #include "app/built_in_tables.h"
 #include "box_answerer.h"
 #include "info/model_identification.h"
+#include "tables/table_stream.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/printer_state.h"
 #include "app/app_state.h"
 #include "app/built_in_tables.h"
+#include "app/printer_state.h"
 #include "device/compatibility.h"
 #include "device/pick_lines.h"
 #include "device/transaction.h"

@@ -6,18 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "app/printer_state.h"
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "app/busy_state.h"
 #include "app/main_window.h"
+#include "app/printer_state.h"
+#include "app/report.h"
 #include "app/startup.h"
-#include "app/built_in_tables.h"
 #include "box_answerer.h"
 #include "device/discovery.h"
 #include "gui_support.h"
 #include "info/device_code.h"
 #include "info/information_query.h"
-#include "app/report.h"
 #include "printer_test_support.h"
 
 namespace {

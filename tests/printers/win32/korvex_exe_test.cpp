@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/printer_state.h"
 #include "app/busy_state.h"
 #include "app/main_window.h"
+#include "app/printer_state.h"
 #include "device/packets.h"
 #include "firmware/package_builder.h"
 #include "gui_support.h"

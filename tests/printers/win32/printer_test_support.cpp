@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "app/busy_state.h"
 #include "app/main_window.h"
-#include "device/discovery.h"
 #include "app/notice.h"
-#include "app/built_in_tables.h"
+#include "device/discovery.h"
 #include "device/transaction.h"
 #include "gui_support.h"
 

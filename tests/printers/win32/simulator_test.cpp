@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/printer_state.h"
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "app/notice.h"
 #include "app/printer_menu.h"
-#include "app/built_in_tables.h"
+#include "app/printer_state.h"
 #include "device/discovery.h"
 #include "device/packets.h"
 #include "device/transaction.h"

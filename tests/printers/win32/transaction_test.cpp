@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/printer_state.h"
 #include "app/app_state.h"
+#include "app/printer_state.h"
 #include "device/discovery.h"
 #include "device/transaction.h"
 #include "info/model_identification.h"

@@ -13,8 +13,8 @@
 #include "app/upgrade_worker.h"
 #include "firmware/package.h"
 #include "firmware/package_builder.h"
-#include "upgrade/transfer.h"
 #include "tests/bytes/package_test_support.h"
+#include "upgrade/transfer.h"
 #include "upgrade_test_support.h"
 
 namespace {

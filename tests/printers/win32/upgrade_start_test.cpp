@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "app/printer_state.h"
 #include "app/app_state.h"
 #include "app/built_in_tables.h"
+#include "app/printer_state.h"
 #include "app/upgrade_worker.h"
 #include "box_answerer.h"
 #include "device/discovery.h"

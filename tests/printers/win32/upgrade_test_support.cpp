@@ -12,10 +12,10 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/built_in_tables.h"
 #include "app/busy_state.h"
 #include "app/main_window.h"
 #include "app/notice.h"
-#include "app/built_in_tables.h"
 #include "device/discovery.h"
 #include "firmware/package_builder.h"
 #include "gui_support.h"

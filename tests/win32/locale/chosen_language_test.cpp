@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "app/app_state.h"
-#include "app/language.h"
 #include "app/built_in_tables.h"
+#include "app/language.h"
 
 namespace {
 
