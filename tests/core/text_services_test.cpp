@@ -6,16 +6,8 @@
 #include <cstdarg>
 #include <string>
 
-#include "device/operation_sink.h"
 #include "os/text.h"
 #include "tables/tables.h"
-
-// The core reports through its front end's sink and texts; these tests have no front end.
-OperationSink &ActiveSink() {
-  static OperationSink quiet;
-  return quiet;
-}
-const wchar_t *UiText(int k) { return UiTextIn(kEnglish, k); }
 
 namespace {
 
