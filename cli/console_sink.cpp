@@ -151,13 +151,16 @@ void ConsoleSink::ShowProgress(uint64_t done, bool force) {
     speed = "  " + Size(static_cast<uint64_t>(rate)) + "/s";
     if (done < total_) speed += "  " + Duration((total_ - done) / rate) + " left";
   }
-  board.SetRow(row_, prefix_ + label_ + " [" + bar + "] " +
-                         std::to_string(static_cast<int>(fraction * 100)) + "%  " + amount + speed,
-               force || done >= total_);
+  rowText_ = prefix_ + label_ + " [" + bar + "] " +
+             std::to_string(static_cast<int>(fraction * 100)) + "%  " + amount + speed;
+  board.SetRow(row_, rowText_, force || done >= total_);
 }
 
-void ConsoleSink::EndProgress() {
+void ConsoleSink::EndProgress(const std::string &outcome) {
   active_ = false;
-  if (row_ >= 0) ProgressBoard::Shared().EndRow(row_);
+  if (row_ < 0) return;
+  ProgressBoard &board = ProgressBoard::Shared();
+  if (!outcome.empty()) board.SetRow(row_, rowText_ + "  " + outcome, true);
+  board.EndRow(row_);
   row_ = -1;
 }

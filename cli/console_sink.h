@@ -27,8 +27,9 @@ class ConsoleSink : public OperationSink {
   void Say(const std::string &utf8);
   // The transfer has ended well: its progress shows all of it, and the line is ended.
   void FinishProgress();
-  // The printer's progress line is ended as it stands (the sink's end does it too).
-  void EndProgress();
+  // The printer's progress line is ended as it stands, with the outcome after it when one is
+  // given (the sink's end does it too).
+  void EndProgress(const std::string &outcome = std::string());
   // The transfer's rate so far in bytes per second (0 before it began).
   double TransferRate() const;
 
@@ -57,6 +58,7 @@ class ConsoleSink : public OperationSink {
 
   // The progress shown now.
   int row_ = -1;
+  std::string rowText_;  // what the row shows now
   bool active_ = false;
   bool parts_ = false;
   std::string label_;

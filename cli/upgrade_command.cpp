@@ -205,7 +205,6 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
   ConsoleSink sink(fleet.several ? OneLine(found.id) + ": " : std::string());
   auto finish = [&]() {
     sink.EndTransfer();
-    sink.EndProgress();
     result.bytes = sink.FirmwareBytesWritten();
     result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (result.result.empty()) {
@@ -213,6 +212,8 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
                       : result.code == kExitSendIncomplete ? "FAILED after firmware reached it"
                                                            : "not upgraded";
     }
+    // A line cut short says so where it stops.
+    sink.EndProgress(result.code == kExitDone ? std::string() : result.result);
     return result;
   };
   if (UpgradeInterrupts::StopRequested()) {
