@@ -102,11 +102,15 @@ constexpr Taken kTaken[] = {
 };
 
 // The signal's ordinary course, outside an upgrade: suspended by Ctrl+Z, ended by the others.
+// Before it ends the program, the backend gives back what its connections took from the system
+// (a printer interface claimed through libusb, and the usblp driver detached from it), which
+// the end of the program alone would not.
 void OrdinaryCourse(int number) {
   if (number == SIGTSTP || number == SIGTTOU) {
     kill(getpid(), SIGSTOP);
     return;
   }
+  ReleaseConnectionsBeforeExit();
   signal(number, SIG_DFL);
   sigset_t one;
   sigemptyset(&one);

@@ -13,6 +13,7 @@
 #include "cli/english_texts.h"
 #include "cli/interrupts.h"
 #include "cli/printers.h"
+#include "device/transport.h"
 #include "korvex_exit_codes.h"
 #include "korvex_version.h"
 
@@ -40,8 +41,18 @@ int Run(int argc, char **argv) {
   bool json = false, yes = false, listCommands = false;
   int command = 0;
   const char kPrinterHelp[] =
-      "the printer: its id from korvex list (lpN on Linux, the device path on Windows) or its "
-      "USB serial number; needed when several printers are attached";
+      "the printer: its id from korvex list (lpN or usb:BUS-PORTS on Linux, the device path on "
+      "Windows) or its USB serial number; needed when several printers are attached";
+#ifndef _WIN32
+  // Given before or after the command.
+  std::string via;
+  app.add_option("--via", via,
+                 "the way to every printer: usblp (the kernel's driver) or libusb (usbfs; usblp "
+                 "is detached from a printer it has while korvex works with it); without it, "
+                 "usblp where usblp has the printer, else libusb")
+      ->check(CLI::IsMember({"usblp", "libusb"}));
+  app.fallthrough();
+#endif
 
   CLI::App *list = app.add_subcommand("list", "List the printers found, and those left out and why");
   list->add_flag("--json", json, "JSON on standard output");
@@ -101,6 +112,9 @@ int Run(int argc, char **argv) {
   }
 
   if (!LoadBuiltInTables()) return kExitFailed;
+#ifndef _WIN32
+  if (!ChoosePrinterWay(via)) return kExitUsage;
+#endif
   if (list->parsed()) return RunList(json);
   if (info->parsed()) return RunInfo(printer, json);
   if (upgrade->parsed()) {

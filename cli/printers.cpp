@@ -25,6 +25,7 @@ std::string Describe(const FoundPrinter &printer) {
   std::string line = OneLine(printer.id) + "  " + printer.vendorId + ":" + printer.productId +
                      "  " + printer.displayName;
   if (!printer.serial.empty()) line += "  serial " + OneLine(printer.serial);
+  if (!printer.via.empty()) line += "  via " + printer.via;
   return line;
 }
 
@@ -52,6 +53,7 @@ bool FindPrinters(std::vector<FoundPrinter> *printers) {
     printer.id = port.id;
     printer.serial = port.serial;
     printer.port = port.port;
+    printer.via = port.via;
     printer.devicePath = OneLine(entry.devicePath);
     const std::string deviceId = OneLine(entry.deviceId);
     printer.vendorId = deviceId.substr(0, 4);
@@ -75,7 +77,9 @@ int RunList(bool json) {
                                  {"vendor_id", printer.vendorId},
                                  {"product_id", printer.productId},
                                  {"display_name", printer.displayName},
-                                 {"device_path", printer.devicePath}});
+                                 {"device_path", printer.devicePath},
+                                 {"via", printer.via.empty() ? nlohmann::json(nullptr)
+                                                             : nlohmann::json(printer.via)}});
     }
     for (const LeftOutPrinter &left : leftOut) {
       out["left_out"].push_back({{"id", left.id}, {"reason", left.reason}});
@@ -139,8 +143,8 @@ int FindAndChoosePrinter(const std::string &wanted, std::vector<FoundPrinter> *p
 std::string WhyNotOpened(TransportFailure failure) {
   switch (failure) {
     case TransportFailure::Busy:
-      return "the printer is in use by another program (a print job, ipp-usb or another korvex); "
-             "try again once it is free";
+      return "the printer is in use by another program (a print job, ipp-usb or another korvex), "
+             "which korvex leaves alone; try again once it is free";
     case TransportFailure::NoAccess:
       return "you may not read and write the printer's device";
     case TransportFailure::Gone:

@@ -16,13 +16,15 @@ class OperationSink;
 
 struct FoundPrinter {
   PrinterEntry entry;       // as discovery listed it
-  std::string id;           // what --printer takes: lpN on Linux, the device path on Windows
+  std::string id;           // what --printer takes: lpN or usb:BUS-PORTS on Linux, the device
+                            // path on Windows
   std::string serial;       // the USB serial number, if any
   std::string port;         // where it is plugged in (the same after a restart)
   std::string devicePath;   // the interface's path as discovery admitted it
   std::string vendorId;     // 4 upper-case hexadecimal digits
   std::string productId;
   std::string displayName;  // as the window program's printer menu shows it
+  std::string via;          // the way to it: "usblp" or "libusb" on Linux; empty on Windows
 };
 
 // The printers present now. False when the system gives no list. Safe from several threads.

@@ -1,8 +1,9 @@
 // The seam between the protocol and the operating system's USB printer driver: one printer's
 // connection (open, write, read with a time-out, cancel, close) and the list of the printer
 // interfaces present now. Each operating system has its backend under os/ (os/win32: SetupAPI
-// and file I/O on the interface's device path; os/linux: the usblp driver's sysfs entries and
-// /dev/usb/lpN with poll()). The protocol above never knows which one it has.
+// and file I/O on the interface's device path; os/linux: sysfs, and two ways to a printer: the
+// usblp driver's /dev/usb/lpN with poll(), or libusb through usbfs, os/libusb). The protocol
+// above never knows which one it has.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,8 @@ enum class TransportMode { RequestReply, WritesOnly };
 // Why the last Open, Write or Read of a connection failed.
 enum class TransportFailure {
   None,
-  Busy,         // another program has the printer open (usblp admits one open at a time)
+  Busy,         // another program has the printer open (usblp admits one open at a time) or its
+                // interface claimed (libusb)
   NoAccess,     // no permission to open it
   Gone,         // not there (any more): unplugged, or not a printer this backend listed
   TimedOut,     // the time-out ran out
@@ -97,11 +99,14 @@ TransportFailure ProbePrinter(const wchar_t *devicePath);
 
 // What the backend knows of a device path it listed, for the command line.
 struct PrinterPortInfo {
-  std::string id;      // what --printer takes: lpN on Linux, the device path on Windows
+  std::string id;      // what --printer takes: lpN or usb:BUS-PORTS on Linux, the device path
+                       // on Windows
   std::string serial;  // the USB serial number, when the device has one
   std::string node;    // where it is opened: /dev/usb/lpN, or the device path
   std::string port;    // where it is plugged in, the same after it restarts: its USB device on
                        // Linux (e.g. "1-2"), the device path on Windows
+  std::string via;     // the way to it where a system has several: "usblp" or "libusb" on
+                       // Linux; empty on Windows
 };
 PrinterPortInfo DescribePrinterInterface(const wchar_t *devicePath);
 
@@ -118,3 +123,15 @@ std::vector<LeftOutPrinter> LeftOutPrinters();
 // not loaded, a program holds the interface through libusb, an IPP-only printer, ...). Lines
 // separated by "\n"; empty where nothing more can be said.
 std::string WhyNoPrinterIsListed();
+
+// Where a system has more than one way to a printer (Linux: the usblp driver, or libusb), each
+// printer is listed once, reached its own way (way empty: through usblp where usblp has it,
+// else through libusb), or every printer the way named ("usblp", "libusb"). False for a way this
+// system does not have. Called before the first listing.
+bool ChoosePrinterWay(const std::string &way);
+
+// Called by the thread that ends the program on a signal, just before it does: the backend ends
+// the calls in progress of its open connections and gives back what they took from the system
+// (Linux: a libusb connection's claimed interface, and the usblp driver it detached from it).
+// Later opens fail. Nothing to do on Windows.
+void ReleaseConnectionsBeforeExit();

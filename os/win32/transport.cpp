@@ -257,3 +257,8 @@ PrinterPortInfo DescribePrinterInterface(const wchar_t *devicePath) {
 std::vector<LeftOutPrinter> LeftOutPrinters() { return {}; }
 
 std::string WhyNoPrinterIsListed() { return std::string(); }
+
+// One way to a printer: the system's printer class driver.
+bool ChoosePrinterWay(const std::string &way) { return way.empty(); }
+
+void ReleaseConnectionsBeforeExit() {}

@@ -83,8 +83,8 @@ TEST(KorvexOnLinux, ListsPrintersWithThoseLeftOutAndNeverGuessesAmongSeveral) {
   ASSERT_EQ(plain.exitCode, 0) << Show(plain);
   EXPECT_EQ(Lines(plain.out),
             (std::vector<std::string>{
-                "lp0  4B56:015C  Orbis 300 (4B56015C)  serial ORB-300-A1",
-                "lp1  4B56:0022  KL-1020 (4B560022)",
+                "lp0  4B56:015C  Orbis 300 (4B56015C)  serial ORB-300-A1  via usblp",
+                "lp1  4B56:0022  KL-1020 (4B560022)  via usblp",
                 "lp2  left out: 1234:5678 is not a printer this program works with",
             }));
 
@@ -98,6 +98,7 @@ TEST(KorvexOnLinux, ListsPrintersWithThoseLeftOutAndNeverGuessesAmongSeveral) {
   EXPECT_EQ(first.at("vendor_id"), "4B56");
   EXPECT_EQ(first.at("product_id"), "015C");
   EXPECT_EQ(first.at("display_name"), "Orbis 300 (4B56015C)");
+  EXPECT_EQ(first.at("via"), "usblp");
   // The serial number names the interface, in lower case; without one, the port does.
   EXPECT_EQ(first.at("device_path"),
             "\\\\?\\usb#vid_4b56&pid_015c#orb-300-a1#"
@@ -117,10 +118,10 @@ TEST(KorvexOnLinux, ListsPrintersWithThoseLeftOutAndNeverGuessesAmongSeveral) {
   EXPECT_EQ(unnamed.exitCode, 3) << Show(unnamed);
   EXPECT_NE(unnamed.err.find("2 printers found; name one with --printer ID:"), std::string::npos)
       << unnamed.err;
-  EXPECT_NE(unnamed.err.find("  lp0  4B56:015C  Orbis 300 (4B56015C)  serial ORB-300-A1\n"),
+  EXPECT_NE(unnamed.err.find("  lp0  4B56:015C  Orbis 300 (4B56015C)  serial ORB-300-A1  via usblp\n"),
             std::string::npos)
       << unnamed.err;
-  EXPECT_NE(unnamed.err.find("  lp1  4B56:0022  KL-1020 (4B560022)\n"), std::string::npos)
+  EXPECT_NE(unnamed.err.find("  lp1  4B56:0022  KL-1020 (4B560022)  via usblp\n"), std::string::npos)
       << unnamed.err;
   EXPECT_TRUE(orbis.Packets().empty());
   EXPECT_TRUE(kl.Packets().empty());

@@ -39,12 +39,28 @@ case "$mode" in
     [ "$(basename "$deb")" = "korvex_${version}_amd64.deb" ] || fail "$deb is not version $version"
     [ "$("$korvex" --version)" = "korvex $version" ] || fail "korvex --version: $("$korvex" --version)"
     depends=$(dpkg-deb -f "$deb" Depends)
-    [[ $depends == *libc6* && $depends == *libnettle8* && $depends == *zlib1g* ]] ||
-      fail "dependencies not computed from the binary: $depends"
+    [[ $depends == *libc6* && $depends == *libnettle8* && $depends == *zlib1g* &&
+       $depends == *libusb-1.0-0* ]] || fail "dependencies not computed from the binary: $depends"
     for file in usr/share/man/man1/korvex.1.gz usr/share/doc/korvex/README.md \
                 usr/share/doc/korvex/exit-codes.txt; do
       [ -s "$root/$file" ] || fail "no $file in the package"
     done
+
+    # The udev rule: for each vendor korvex admits (internal strings 50-53), the USB device
+    # (libusb) and /dev/usb/lpN (usblp) to the group lp, 0660, and to the user at the seat.
+    rule="$root/lib/udev/rules.d/60-korvex.rules"
+    [ -s "$rule" ] || fail "no lib/udev/rules.d/60-korvex.rules in the package"
+    table="$(dirname "$0")/../../resources/tables/internal_strings.txt"
+    vendors=$(sed -n 's/^5[0-3] = id_\([0-9a-f]\{4\}\)&pid_$/\1/p' "$table")
+    [ "$(wc -w <<<"$vendors")" = 4 ] || fail "not four admitted vendors in $table: $vendors"
+    for vendor in $vendors; do
+      for line in "SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"$vendor\"" \
+                  "SUBSYSTEM==\"usbmisc\", KERNEL==\"lp[0-9]*\", ATTRS{idVendor}==\"$vendor\""; do
+        grep -qxF "$line, GROUP=\"lp\", MODE=\"0660\", TAG+=\"uaccess\"" "$rule" ||
+          fail "60-korvex.rules lacks: $line, GROUP=\"lp\", MODE=\"0660\", TAG+=\"uaccess\""
+      done
+    done
+    [ "$(grep -c '^SUBSYSTEM' "$rule")" = 8 ] || fail "60-korvex.rules has other rules: $(cat "$rule")"
 
     printf '\x1b%%-12345X' >"$scratch/image"
     head -c 20000 /dev/zero | tr '\0' 'K' >>"$scratch/image"
@@ -56,7 +72,7 @@ case "$mode" in
     code=0
     out=$(KORVEX_SYSFS="$scratch/sys" KORVEX_DEV="$scratch/dev" "$korvex" list 2>&1) || code=$?
     [ "$code" = 3 ] && [[ $out == *"no printer found"* ]] || fail "korvex list ($code): $out"
-    echo "korvex $version from the package: check and list as expected; Depends: $depends"
+    echo "korvex $version from the package: check, list and udev rule as expected; Depends: $depends"
     ;;
   zip-run)
     zip=${2:?zip} scratch=${3:?scratch} wine_run=${4:?wine-run}

@@ -1,7 +1,7 @@
 #!/bin/sh
 # /init of the kernel tests' virtual machine: loads the USB modules, makes printer gadgets
-# through configfs on dummy_hcd's controllers, each joined to the kernel's own usblp driver, and
-# runs korvex against them, case by case. Each gadget's printer side is korvex-gadget-printer.
+# through configfs on dummy_hcd's controllers, each joined to the kernel's own usblp driver or
+# reached through libusb and usbfs, and runs korvex against them, case by case. Each gadget's printer side is korvex-gadget-printer.
 # A case's result goes to the console between two marker lines, for kernel_vm.sh to pick up;
 # then the machine powers off.
 /bin/busybox --install -s /bin
@@ -170,6 +170,26 @@ has() { grep -F -q -- "$2" "$1" || { echo "not in $1: $2"; false; }; }
 lines_are() { cat > $dir/expected; diff $dir/expected "$1"; }
 # same FILE EXPECTED: byte for byte.
 same() { cmp "$1" "$2" && return; echo "$(wc -c < "$1") bytes received, $(wc -c < "$2") expected"; false; }
+# Whether usblp has gadget g0's printer (again): /dev/usb/lp0 is there, or comes within 2 s.
+usblp_back() {
+  local tries=0
+  until [ -c /dev/usb/lp0 ]; do
+    tries=$((tries + 1))
+    [ $tries -lt 20 ] || { echo "no /dev/usb/lp0"; return 1; }
+    usleep 100000
+  done
+}
+# Until gadget g0 has taken firmware from korvex, 10 s at most.
+until_firmware_flows() {
+  local tries=0
+  while [ "$(stat -c %s $dir/g0/firmware 2>/dev/null || echo 0)" = 0 ] && running $korvex &&
+        [ $tries -lt 500 ]; do
+    tries=$((tries + 1))
+    usleep 20000
+  done
+}
+# What korvex says of a printer node nobody but root may use.
+udev_rule="The udev rule 60-korvex.rules (in /lib/udev/rules.d with the korvex package) gives Korvex printers to the group lp"
 
 # Until the printers have taken what reached them (a write returns once its USB transfer is done,
 # the printer side may read it a moment later): no record grows for 0.5 s.
@@ -213,32 +233,54 @@ end() {
   echo "@@@ case $case_name end $verdict"
 }
 
-# Before usblp is loaded: the printer is on the bus, and korvex says what is missing.
+# Before usblp is loaded: the printer is on the bus, and korvex reaches it through libusb; told
+# to take usblp's way, it says what is missing.
 case_usblp_not_loaded() {
   begin usblp_not_loaded
   plug g0
+  printer g0
   run list list
-  check "exit 3: no printer" exit_is list 3
-  check "the module named" has $dir/list.err \
+  check "exit 0" exit_is list 0
+  check "listed through libusb" lines_are $dir/list.out <<EOF
+usb:1-1  4B56:015C  Orbis 300 (4B56015C)  serial ORB-300-A1  via libusb
+EOF
+  run info info --printer usb:1-1
+  check "info: exit 0" exit_is info 0
+  check "info: the product code" has $dir/info.out "KV30100A01 (product code)"
+  check "info: every field read" [ "$(wc -l < $dir/info.out)" = 7 ]
+  run usblp --via usblp list
+  check "through usblp: exit 3, no printer" exit_is usblp 3
+  check "the module named" has $dir/usblp.err \
     "korvex: the printer 4b56:015c is connected, but the usblp kernel module is not loaded:"
-  check "how to load it" has $dir/list.err "sudo modprobe usblp"
+  check "how to load it" has $dir/usblp.err "sudo modprobe usblp"
   end
 }
 
+# Each printer once, with its way: usblp where usblp has it, libusb where it has not (its
+# interface unbound from usblp), and every one through libusb when told so.
 case_list() {
   begin list
   plug g0 g1 g2
+  echo 2-1:1.0 > /sys/bus/usb/drivers/usblp/unbind
   run list list
   check "exit 0" exit_is list 0
-  check "the two printers, and the other maker's device left out" lines_are $dir/list.out <<EOF
-lp0  4B56:015C  Orbis 300 (4B56015C)  serial ORB-300-A1
-lp1  4B56:0022  KL-1020 (4B560022)
+  check "two printers, a way each, and the other maker's device left out" \
+    lines_are $dir/list.out <<EOF
+lp0  4B56:015C  Orbis 300 (4B56015C)  serial ORB-300-A1  via usblp
+usb:2-1  4B56:0022  KL-1020 (4B560022)  via libusb
 lp2  left out: 1234:5678 is not a printer this program works with
 EOF
   run json list --json
   check "JSON: the serial number from sysfs" has $dir/json.out '"serial": "ORB-300-A1"'
   check "JSON: the device path named by it" has $dir/json.out 'usb#vid_4b56&pid_015c#orb-300-a1#'
+  check "JSON: the way" has $dir/json.out '"via": "libusb"'
   check "JSON: lp2 left out" has $dir/json.out '"reason": "1234:5678 is not a printer this program works with"'
+  run libusb --via libusb list
+  check "all through libusb" lines_are $dir/libusb.out <<EOF
+usb:1-1  4B56:015C  Orbis 300 (4B56015C)  serial ORB-300-A1  via libusb
+usb:2-1  4B56:0022  KL-1020 (4B560022)  via libusb
+usb:3-1  left out: 1234:5678 is not a printer this program works with
+EOF
   end
 }
 
@@ -394,12 +436,11 @@ EOF
 }
 
 # The printer leaves the bus halfway through a 1 MiB image.
-case_unplugged_midway() {
-  begin unplugged_midway
+unplugged_midway() {  # KORVEX ARGUMENTS...
   local gone_after=$((MiB / 2 + 1000))
   plug g0
   printer g0 --unplug-after $gone_after
-  start upgrade upgrade $FILES/large.kfw --printer lp0
+  start upgrade "$@"
   while_korvex_runs plugged g0
   local unplugged=$(now)
   finish upgrade
@@ -409,6 +450,15 @@ case_unplugged_midway() {
   check "ended within 5 s of the unplug ($after/100 s)" [ $after -lt 500 ]
   head -c $gone_after $FILES/large.bin > $dir/expected.bin
   check "what it took is the image's beginning" same $dir/g0/firmware $dir/expected.bin
+}
+case_unplugged_midway() {
+  begin unplugged_midway
+  unplugged_midway upgrade $FILES/large.kfw --printer lp0
+  end
+}
+case_unplugged_midway_libusb() {
+  begin unplugged_midway_libusb
+  unplugged_midway --via libusb upgrade $FILES/large.kfw --printer usb:1-1
   end
 }
 
@@ -427,15 +477,16 @@ case_silent_printer() {
 }
 
 # devtmpfs makes /dev/usb/lpN root's, 0600; udev would give it the group lp, 0660. Left out, the
-# printer's reason names the device's group.
+# printer's reason says that joining a group would not help, and names the udev rule.
 case_permissions() {
   begin permissions
   plug g0
   printer g0
   run_as_tester denied list
   check "tester: exit 3" exit_is denied 3
-  check "tester: lp0 left out, with its group named" has $dir/denied.out \
-    "lp0  left out: 4b56:015c: you may not read and write /dev/usb/lp0; it belongs to the group root"
+  check "tester: lp0 left out, root's alone" has $dir/denied.out \
+    "lp0  left out: 4b56:015c: you may not read and write /dev/usb/lp0, which is root's alone."
+  check "tester: the udev rule and the group named" has $dir/denied.out "$udev_rule"
   chgrp lp /dev/usb/lp0
   chmod 0660 /dev/usb/lp0
   sed -i 's/^lp:x:7:$/lp:x:7:tester/' /etc/group
@@ -443,6 +494,99 @@ case_permissions() {
   sed -i 's/^lp:x:7:tester$/lp:x:7:/' /etc/group
   check "tester in group lp: exit 0" exit_is allowed 0
   check "tester in group lp: the information" has $dir/allowed.out "KV30100A01 (product code)"
+  end
+}
+
+# The same through libusb: /dev/bus/usb/BBB/DDD is root's alone too. With both nodes in the group
+# lp, as the udev rule makes them, a user of the group detaches usblp and gives it back.
+case_permissions_libusb() {
+  begin permissions_libusb
+  plug g0
+  printer g0
+  local node=/dev/bus/usb/001/$(printf %03d $(cat $(usb_device g0)/devnum))
+  run_as_tester denied --via libusb list
+  check "tester: exit 3" exit_is denied 3
+  check "tester: usb:1-1 left out, root's alone" has $dir/denied.out \
+    "usb:1-1  left out: 4b56:015c: you may not read and write $node, which is root's alone."
+  check "tester: the udev rule and the group named" has $dir/denied.out "$udev_rule"
+  chgrp lp $node /dev/usb/lp0
+  chmod 0660 $node /dev/usb/lp0
+  sed -i 's/^lp:x:7:$/lp:x:7:tester/' /etc/group
+  run_as_tester allowed --via libusb info
+  sed -i 's/^lp:x:7:tester$/lp:x:7:/' /etc/group
+  check "tester in group lp: exit 0" exit_is allowed 0
+  check "tester in group lp: the information" has $dir/allowed.out "KV30100A01 (product code)"
+  check "usblp has the printer again" usblp_back
+  end
+}
+
+# Told to take libusb's way to a printer that usblp has, korvex detaches usblp for the operation
+# and gives the printer back to it afterwards: after an information query, after an upgrade,
+# and when Ctrl+C ends korvex in the middle of a query (outside an upgrade, as from a terminal).
+case_libusb_forced() {
+  begin libusb_forced
+  plug g0
+  printer g0
+  run info --via libusb info --printer usb:1-1
+  check "info: exit 0" exit_is info 0
+  check "info: every field read" [ "$(wc -l < $dir/info.out)" = 7 ]
+  check "info: usblp has the printer again" usblp_back
+  run upgrade --via libusb upgrade $FILES/raw.bin --printer usb:1-1
+  check "upgrade: exit 0" exit_is upgrade 0
+  settle
+  check "upgrade: the file arrived as it is" same $dir/g0/firmware $FILES/raw.bin
+  check "upgrade: usblp has the printer again" usblp_back
+  kill $pid_g0; wait $pid_g0
+  printer g0 --silent
+  # Once usblp is detached (4 s at most), korvex waits for the silent printer's answer.
+  (
+    tries=0
+    while [ -e /dev/usb/lp0 ] && [ $tries -lt 200 ]; do tries=$((tries + 1)); usleep 20000; done
+    [ -e /dev/usb/lp0 ] && echo "lp0 there" > $dir/meanwhile || echo "lp0 gone" > $dir/meanwhile
+    usleep 200000
+    kill -INT $(pidof korvex)
+  ) &
+  korvex --via libusb info < /dev/null > $dir/interrupted.out 2> $dir/interrupted.err
+  echo $? > $dir/interrupted.exit
+  wait $!
+  check "Ctrl+C: usblp was detached while korvex waited for the answer" has $dir/meanwhile "lp0 gone"
+  check "Ctrl+C: korvex ended by it" exit_is interrupted 130
+  check "Ctrl+C: no information reported" [ ! -s $dir/interrupted.out ]
+  check "Ctrl+C: usblp has the printer again" usblp_back
+  end
+}
+
+# A printer another program holds is explained and left alone. While korvex sends firmware
+# through usblp, a korvex told to take libusb's way does not detach usblp from under it; while
+# korvex sends firmware through libusb, the interface is claimed, and another korvex leaves it
+# out. A raw image at 192 KiB/s: about 5 s of transfer, no file check before it.
+case_held_by_another_program() {
+  begin held_by_another_program
+  plug g0
+  printer g0 --rate 196608
+  start usblp upgrade $FILES/large.bin --printer lp0
+  until_firmware_flows
+  run second --via libusb info
+  finish usblp
+  check "the second korvex: exit 1" exit_is second 1
+  check "the second korvex: in use by another program" has $dir/second.err "in use by another program"
+  check "through usblp: exit 0" exit_is usblp 0
+  settle
+  check "through usblp: the image arrived byte for byte" same $dir/g0/firmware $FILES/large.bin
+  kill $pid_g0; wait $pid_g0
+  # Not the first image's record: until_firmware_flows would take it for the second's.
+  rm $dir/g0/firmware
+  printer g0 --rate 196608
+  start libusb --via libusb upgrade $FILES/large.bin --printer usb:1-1
+  until_firmware_flows
+  run list list
+  finish libusb
+  check "another korvex: left out, held through libusb" has $dir/list.out \
+    "usb:1-1  left out: 4b56:015c: another program holds its printer interface through libusb"
+  check "through libusb: exit 0" exit_is libusb 0
+  settle
+  check "through libusb: the image arrived byte for byte" same $dir/g0/firmware $FILES/large.bin
+  check "usblp has the printer again" usblp_back
   end
 }
 
@@ -508,23 +652,32 @@ case_second_open_refused() {
 }
 
 echo "@@@ guest up $(uname -r)"
-case_usblp_not_loaded
-insmod /lib/modules/usblp.ko
-case_list
-case_info_family1
-case_info_family2
-case_stray_blocks
-case_info_whole_blocks
-case_upgrade_single_image
-case_upgrade_multi_part
-case_upgrade_raw_image
-case_damaged_package
-case_upgrade_all
-case_unplugged_midway
-case_silent_printer
-case_permissions
-case_interrupted_multi_part
-case_interrupted_single_image
-case_second_open_refused
+if [ -f /bench.sh ]; then
+  # make bench-kernel: the benchmark in place of the cases.
+  . /bench.sh
+else
+  case_usblp_not_loaded
+  insmod /lib/modules/usblp.ko
+  case_list
+  case_info_family1
+  case_info_family2
+  case_stray_blocks
+  case_info_whole_blocks
+  case_upgrade_single_image
+  case_upgrade_multi_part
+  case_upgrade_raw_image
+  case_damaged_package
+  case_upgrade_all
+  case_unplugged_midway
+  case_unplugged_midway_libusb
+  case_silent_printer
+  case_permissions
+  case_permissions_libusb
+  case_libusb_forced
+  case_held_by_another_program
+  case_interrupted_multi_part
+  case_interrupted_single_image
+  case_second_open_refused
+fi
 echo "@@@ guest done"
 poweroff -f

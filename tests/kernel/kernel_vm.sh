@@ -4,6 +4,9 @@
 # /init). One boot runs every case; each case's result is kept in a file of its own.
 #   kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK   fetch, build, boot; results in WORK
 #   kernel_vm.sh result WORK CASE                          a case's log; exit 0 pass, 1 fail, 77 skip
+#   kernel_vm.sh bench WORK KORVEX GADGET_PRINTER          the kernel benchmark in place of the
+#                                                          cases (make bench-kernel), its numbers
+#                                                          on standard output
 # The kernel package is fetched with apt-get download into WORK/cache once and kept there.
 set -euo pipefail
 
@@ -112,8 +115,8 @@ EOF
 
 # The guest's root: busybox, the modules, korvex with the shared libraries it was linked with
 # and their loader, the gadget's printer side, the files, a user without rights, and /init.
-make_initramfs() {
-  local root=$1 korvex=$2 gadget_printer=$3 files=$4 out=$5 lib
+make_initramfs() {  # ROOT KORVEX GADGET_PRINTER FILES OUT [BENCH_SCRIPT]
+  local root=$1 korvex=$2 gadget_printer=$3 files=$4 out=$5 bench=${6:-} lib
   rm -rf "$root"; mkdir -p "$root"/{bin,usr/bin,lib/modules,etc,proc,sys,dev,tmp}
   chmod 0755 "$root"; chmod 1777 "$root/tmp"
   cp /bin/busybox "$root/bin/busybox"
@@ -129,6 +132,7 @@ make_initramfs() {
   printf 'root:x:0:\nlp:x:7:\ntester:x:1000:\n' > "$root/etc/group"
   cp "$(dirname "$0")/guest_init.sh" "$root/init"
   chmod 0755 "$root/init"
+  [ -z "$bench" ] || cp "$bench" "$root/bench.sh"
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$out"
 }
 
@@ -187,8 +191,45 @@ result() {
   [ "$(cat "$work/results/$name.verdict")" = PASS ]
 }
 
+# The benchmark's images: raw firmware as the tests' (an ESC % lead, bytes that compress about
+# 2:1), 16 MiB for the throughput, 8 MiB for each printer of the fleet.
+make_bench_files() {
+  mkdir -p "$1"
+  (cd "$1" && python3 - <<'EOF'
+import random
+r = random.Random(13)
+alphabet = [0, 1, 0x20, 0x4C, 0x8B] + list(range(256))
+weights = [12] * 5 + [1] * 256
+for name, length in [("bench16.bin", 16 << 20), ("bench8.bin", 8 << 20)]:
+    lead = b"\x1b%-12345X"
+    open(name, "wb").write(lead + bytes(r.choices(alphabet, weights, k=length - len(lead))))
+EOF
+  )
+}
+
+bench() {
+  local work=$1 korvex=$2 gadget_printer=$3 why
+  mkdir -p "$work"
+  why=$(qemu_refusal)
+  [ -z "$why" ] || die "$why"
+  fetch_kernel "$work/cache"
+  [ -f "$work/files/bench8.bin" ] || make_bench_files "$work/files"
+  make_initramfs "$work/root" "$korvex" "$gadget_printer" "$work/files" "$work/initrd.gz" \
+    "$(dirname "$0")/../../tools/bench/kernel_bench.sh"
+  # Two processors: the printers' side and korvex each have one, as a printer is a machine of
+  # its own (on one, TCG's single processor is what every measurement would meet first).
+  local status=0
+  timeout $kBootSeconds qemu-system-x86_64 -accel tcg -cpu max -smp 2 -m 1024 -nographic \
+    -no-reboot -net none -kernel "$kernel/vmlinuz" -initrd "$work/initrd.gz" \
+    -append "console=ttyS0 quiet panic=-1" < /dev/null > "$work/console.log" 2>&1 || status=$?
+  [ $status -ne 124 ] || die "the guest did not power off within $kBootSeconds s"
+  tr -d '\r' < "$work/console.log" | sed -n '/^@@@ bench begin$/,/^@@@ bench end$/p' |
+    grep -v '^@@@' | grep . || die "no numbers from the guest; see $work/console.log"
+}
+
 case ${1:-} in
   boot) shift; boot "$@" ;;
+  bench) shift; bench "$@" ;;
   result) shift; result "$@" ;;
-  *) die "usage: kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK | result WORK CASE" ;;
+  *) die "usage: kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK | result WORK CASE | bench WORK KORVEX GADGET_PRINTER" ;;
 esac

@@ -52,7 +52,9 @@ waits_for() {
 }
 
 if [ "$case" = explain ]; then
-  # Two printers on the bus, neither shown by usblp: each reason named, with its remedy.
+  # Two printers on the bus, neither shown by usblp: each reason named, with its remedy, in the
+  # words of the tree's korvex.
+  export KORVEX_CLI="$build/korvex"
   plug lp0 4b56 0042
   plug lp1 4b56 015c
   rm -rf "$sys/class"
