@@ -319,7 +319,9 @@ FirmwareOutcome CheckWholeFile(FirmwareFileReader &file, FirmwareWalk *walk) {
   if (!check.source.Size(check.source.context, &check.size)) check.size = 0;
   sink.FileCheckBegins(check.size);
   const FirmwareWalkHooks hooks = {
-      &check, nullptr, nullptr, nullptr,
+      &check, nullptr, nullptr,
+      // A raw image has nothing more to check than its first bytes: it is read once, as sent.
+      [](void *, FirmwareKind kind, uint32_t) { return kind != FirmwareKind::RawImage; },
       [](void *context, const FirmwareChunk *) {
         auto *c = static_cast<Check *>(context);
         c->sink->FileCheckProgress(c->read, c->size);

@@ -6,15 +6,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/syscall.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <ctime>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -32,14 +34,17 @@ constexpr int kBidirectionalProtocol = 2;
 // aimed at the writing thread when its time is up or the connection is cancelled.
 const int kWakeSignal = SIGURG;
 
-void OnWake(int) {}
+// How many wake-ups this thread's handler has taken.
+thread_local volatile sig_atomic_t wakeUps = 0;
+
+void CountWakeUp(int) { wakeUps = wakeUps + 1; }
 
 // The wake-up's handler interrupts system calls (no SA_RESTART), once for the whole program.
 void InstallWakeHandler() {
   static std::once_flag installed;
   std::call_once(installed, [] {
     struct sigaction action = {};
-    action.sa_handler = OnWake;
+    action.sa_handler = CountWakeUp;
     sigemptyset(&action.sa_mask);
     sigaction(kWakeSignal, &action, nullptr);
   });
@@ -59,73 +64,133 @@ TransportFailure FailureOf(int error) {
   }
 }
 
-// Interrupts a blocking write of one thread: when its time is up, or at once once the
-// connection is cancelled, and again every kWakeRepeat until the write has returned (a wake-up
-// that lands just before the write begins would otherwise be lost).
-class WriteAlarm {
+// Interrupts a blocking write when its time is up or the connection is cancelled. A watchdog
+// thread looks at the write under way now and then and wakes its thread with kWakeSignal, again
+// every 20 ms until the write has returned (a wake-up that lands just before the write begins
+// would otherwise be lost). A write itself costs no system call, only a few atomic operations:
+// firmware goes out in thousands of 4096-byte writes, and under a slow CPU two timer calls a
+// write took a quarter of the time.
+//
+// A wake-up must reach only the write it was meant for: the watchdog marks that write as fired
+// (one compare-and-swap against the writer's own "done"), signals only while it stays fired, and
+// a writer that finds its write fired waits until every wake-up sent has been taken before it
+// writes again.
+class WriteWatch {
  public:
-  ~WriteAlarm() { Release(); }
+  ~WriteWatch() { Stop(); }
 
-  // For a write of the calling thread: wakes it after milliseconds (never when negative).
-  bool Arm(int milliseconds) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const pid_t thread = static_cast<pid_t>(syscall(SYS_gettid));
-    if (made_ && thread_ != thread) ReleaseLocked();
-    if (!made_) {
-      sigevent event = {};
-      event.sigev_notify = SIGEV_THREAD_ID;
-      event.sigev_signo = kWakeSignal;
-      event._sigev_un._tid = thread;  // sigev_notify_thread_id, which this glibc does not name
-      if (timer_create(CLOCK_MONOTONIC, &event, &timer_) != 0) return false;
-      made_ = true;
-      thread_ = thread;
+  // Before a write of the calling thread that must end within milliseconds (< 0: only when
+  // cancelled). Returns the write's number for End.
+  uint64_t Begin(int milliseconds) {
+    const uint64_t number = ++writes_;
+    writer_ = pthread_self();
+    limitMs_ = milliseconds;
+    startedNs_ = NowNs();
+    takenBefore_ = wakeUps;
+    state_.store(Writing(number), std::memory_order_release);
+    if (milliseconds >= 0 && !started_) StartWatchdog();
+    return number;
+  }
+
+  // The write has returned: true when the watchdog had fired at it (then its wake-ups have all
+  // been taken before this returns).
+  bool End(uint64_t number) {
+    uint64_t expected = Writing(number);
+    if (state_.compare_exchange_strong(expected, kIdle)) return false;
+    int sent;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      state_.store(kIdle);
+      sent = sent_;
     }
-    return SetLocked(firing_ ? 0 : milliseconds);
+    while (wakeUps - takenBefore_ < sent) sched_yield();
+    return true;
   }
 
-  // The write has returned.
-  void Disarm() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (made_ && !firing_) SetLocked(-1);
-  }
-
-  // From any thread: wakes the writing thread now and keeps waking it.
+  // From any thread: the write under way is woken now.
   void Fire() {
     std::lock_guard<std::mutex> lock(mutex_);
-    firing_ = true;
-    if (made_) SetLocked(0);
+    cancelled_ = true;
+    if (!started_) StartWatchdogLocked();
+    changed_.notify_all();
   }
 
-  void Release() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ReleaseLocked();
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      changed_.notify_all();
+    }
+    if (watchdog_.joinable()) watchdog_.join();
   }
 
  private:
-  static constexpr long kWakeRepeatNanoseconds = 20 * 1000 * 1000;
+  static constexpr uint64_t kIdle = 0;
+  static constexpr uint64_t Writing(uint64_t number) { return number << 1; }
+  static constexpr uint64_t Fired(uint64_t number) { return (number << 1) | 1; }
+  static int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
 
-  // milliseconds < 0: disarmed; 0: at once.
-  bool SetLocked(int milliseconds) {
-    itimerspec when = {};
-    if (milliseconds >= 0) {
-      when.it_value.tv_sec = milliseconds / 1000;
-      when.it_value.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-      if (milliseconds == 0) when.it_value.tv_nsec = 1;
-      when.it_interval.tv_nsec = kWakeRepeatNanoseconds;
+  void StartWatchdog() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!started_) StartWatchdogLocked();
+  }
+  void StartWatchdogLocked() {
+    started_ = true;
+    watchdog_ = std::thread(&WriteWatch::Watch, this);
+  }
+
+  void Watch() {
+    using std::chrono::milliseconds;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+      const uint64_t state = state_.load(std::memory_order_acquire);
+      if (state & 1) {
+        // Fired: woken again and again until the writer has seen it.
+        ++sent_;
+        pthread_kill(writer_, kWakeSignal);
+        changed_.wait_for(lock, milliseconds(20));
+        continue;
+      }
+      const int limit = limitMs_;
+      if (state != kIdle) {
+        const int64_t due = cancelled_ ? 0 : startedNs_ + int64_t{limit} * 1000000;
+        if ((cancelled_ || limit >= 0) && NowNs() >= due) {
+          uint64_t expected = state;
+          sent_ = 0;
+          state_.compare_exchange_strong(expected, state | 1);
+          continue;
+        }
+        if (limit < 0) {
+          // A write that may take as long as it needs; the next one may have a limit.
+          changed_.wait_for(lock, milliseconds(1000));
+        } else {
+          changed_.wait_for(lock, std::chrono::nanoseconds(due - NowNs()));
+        }
+        continue;
+      }
+      // Nothing under way: a write may begin any moment without a word, so look again within
+      // a quarter of the last time allowed.
+      changed_.wait_for(lock, milliseconds(limit > 200 ? limit / 4 : 50));
     }
-    return timer_settime(timer_, 0, &when, nullptr) == 0;
   }
 
-  void ReleaseLocked() {
-    if (made_) timer_delete(timer_);
-    made_ = false;
-  }
-
+  std::atomic<uint64_t> state_{kIdle};
+  std::atomic<uint64_t> writes_{0};
+  std::atomic<pthread_t> writer_{};
+  std::atomic<int> limitMs_{-1};
+  std::atomic<int64_t> startedNs_{0};
+  sig_atomic_t takenBefore_ = 0;  // the writer's own
   std::mutex mutex_;
-  timer_t timer_ = {};
-  pid_t thread_ = 0;
-  bool made_ = false;
-  bool firing_ = false;  // cancelled: every write from now on is woken
+  std::condition_variable changed_;
+  std::thread watchdog_;
+  bool started_ = false;
+  bool stopping_ = false;
+  bool cancelled_ = false;
+  int sent_ = 0;  // wake-ups sent at the write fired last
 };
 
 class UsblpTransport : public PrinterTransport {
@@ -157,9 +222,14 @@ class UsblpTransport : public PrinterTransport {
     const int limit = mode_ == TransportMode::RequestReply && timeoutMs > 0
                           ? static_cast<int>(timeoutMs)
                           : -1;
-    if (!alarm_.Arm(limit)) return Fail(TransportFailure::Other);
+    const uint64_t number = watch_.Begin(limit);
     bool done = true;
-    while (*written < length) {
+    // Cancelled just before the write began: the watchdog may not have seen it.
+    if (cancelled_) {
+      failure_ = TransportFailure::Cancelled;
+      done = false;
+    }
+    while (done && *written < length) {
       const ssize_t n = write(device_, bytes + *written, length - *written);
       if (n > 0) {
         *written += static_cast<uint32_t>(n);
@@ -175,9 +245,8 @@ class UsblpTransport : public PrinterTransport {
         failure_ = FailureOf(error);
       }
       done = false;
-      break;
     }
-    alarm_.Disarm();
+    watch_.End(number);
     // A time-out that struck in the last moment, with every byte taken, is no failure.
     if (done) failure_ = TransportFailure::None;
     return done;
@@ -213,7 +282,7 @@ class UsblpTransport : public PrinterTransport {
   // ends at the byte on the cancel pipe.
   void Cancel() override {
     cancelled_ = 1;
-    alarm_.Fire();
+    watch_.Fire();
     if (cancel_[1] >= 0) {
       const char wake = 1;
       const ssize_t ignored = write(cancel_[1], &wake, 1);
@@ -222,7 +291,7 @@ class UsblpTransport : public PrinterTransport {
   }
 
   void Close() override {
-    alarm_.Release();
+    watch_.Stop();
     for (int *fd : {&device_, &cancel_[0], &cancel_[1]}) {
       if (*fd >= 0) close(*fd);
       *fd = -1;
@@ -275,7 +344,7 @@ class UsblpTransport : public PrinterTransport {
   int device_ = -1;
   int cancel_[2] = {-1, -1};
   std::atomic<int> cancelled_{0};
-  WriteAlarm alarm_;
+  WriteWatch watch_;
   TransportFailure failure_ = TransportFailure::None;
 };
 

@@ -238,8 +238,7 @@ TEST(KorvexInterrupts, ThePrinterIsHeldForTheWholeTransfer) {
 }
 
 // Another program rewrites the raw image in place while it is sent, between the check korvex
-// makes and its next read: that read must not reach the printer. (The first read at that offset
-// is the check of the whole file, before any printer is touched; the second is the transfer's.)
+// makes and its next read: that read must not reach the printer.
 TEST(KorvexInterrupts, AFileRewrittenWhileItIsSentSendsNothingOfTheNewContent) {
   FakeMachine machine("rewritten");
   machine.Plug(0, "4b56", "015c", "");
@@ -253,7 +252,7 @@ TEST(KorvexInterrupts, AFileRewrittenWhileItIsSentSendsNothingOfTheNewContent) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
   Launch rewriting = UsblpLike();
-  rewriting.environment.push_back("KORVEX_STANDIN_REWRITE=" + std::to_string(4 << 20) + ":2:" +
+  rewriting.environment.push_back("KORVEX_STANDIN_REWRITE=" + std::to_string(4 << 20) + ":1:" +
                                   raw + ":" + replacement);
   RunningKorvex running = machine.Start({"upgrade", raw}, rewriting);
   const KorvexRun run = machine.Finish(&running);

@@ -424,9 +424,12 @@ case_upgrade_all() {
   printer g3
   run all upgrade $FILES/orbis.kfw --all
   check "exit 0" exit_is all 0
-  check "a line per printer and the summary" lines_are $dir/all.out <<EOF
-lp0  Orbis 300 (4B56015C)  upgraded (exit 0)
-lp1  Orbis 300 (4B56015C)  upgraded (exit 0)
+  # The table: printer, serial, seconds, result; then the count.
+  sed -E 's/^(lp[0-9]+ +[^ ]+ +)[0-9]+\.[0-9] +/\1S  /' $dir/all.out > $dir/all.table
+  check "a line per printer and the summary" lines_are $dir/all.table <<EOF
+PRINTER  SERIAL      SECONDS  RESULT
+lp0      ORB-300-A1  S  Orbis 300 (4B56015C)  upgraded (exit 0)
+lp1      ORB-300-B2  S  Orbis 300 (4B56015C)  upgraded (exit 0)
 2 printers: 2 upgraded, 0 not; exit 0
 EOF
   settle
