@@ -8,9 +8,6 @@
 // korvex is started through this program anew (--measure): a child started straight from the
 // bench would carry the bench's own peak memory (its 64 MiB images) into its peak.
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,9 +21,8 @@
 #include <vector>
 
 #include "firmware/package_builder.h"
+#include "measured_korvex.h"
 #include "pty_printer.h"
-
-extern char **environ;
 
 namespace {
 
@@ -37,31 +33,6 @@ constexpr size_t kMiB = 1024 * 1024;
 constexpr size_t kWriteBytes = 4096;  // what korvex writes at a time
 const char kProductCode[] = "KV30100A01";
 
-// Bytes that compress about as firmware does: runs of a few opcodes among noise, led by the
-// escape byte every printer takes as firmware.
-std::vector<unsigned char> FirmwareImage(size_t length) {
-  std::vector<unsigned char> image(length);
-  uint32_t x = 1;
-  for (size_t i = 0; i < length; ++i) {
-    x = x * 1103515245u + 12345u;
-    const unsigned r = x >> 16;
-    image[i] = (r & 3) != 0 ? static_cast<unsigned char>("\x00\x01\x20\x4C\x8B\xE8"[r % 6])
-                            : static_cast<unsigned char>(r >> 4);
-  }
-  image[0] = 0x1B;
-  return image;
-}
-
-void Save(const std::string &path, const std::vector<unsigned char> &bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char *>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
-
-void WriteText(const std::string &path, const std::string &text) {
-  std::ofstream(path) << text << "\n";
-}
-
 // lp0 as usblp shows it in sysfs: an Orbis 300.
 void PlugPrinter(const std::string &root) {
   const std::string device = root + "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
@@ -69,8 +40,8 @@ void PlugPrinter(const std::string &root) {
   fs::create_directories(interface + "/usbmisc/lp0");
   fs::create_directories(root + "/sys/class/usbmisc");
   fs::create_directories(root + "/dev/usb");
-  WriteText(device + "/idVendor", "4b56");
-  WriteText(device + "/idProduct", "015c");
+  bench::WriteText(device + "/idVendor", "4b56");
+  bench::WriteText(device + "/idProduct", "015c");
   fs::create_directory_symlink("../../../1-1:1.0", interface + "/usbmisc/lp0/device");
   fs::create_directory_symlink(interface + "/usbmisc/lp0", root + "/sys/class/usbmisc/lp0");
 }
@@ -90,43 +61,19 @@ double MiBPerSecond(uint64_t bytes, Clock::time_point first, Clock::time_point l
 Measure RunKorvex(const std::string &korvex, const std::string &root, const std::string &file,
                   size_t imageBytes, PtyPrinter &printer) {
   printer.ClearFirmware();
-  std::vector<std::string> environment = {"KORVEX_SYSFS=" + root + "/sys",
-                                          "KORVEX_DEV=" + root + "/dev"};
-  for (char **variable = environ; *variable != nullptr; ++variable) {
-    if (std::strncmp(*variable, "KORVEX_", 7) != 0) environment.push_back(*variable);
-  }
-  std::vector<char *> envp;
-  for (std::string &entry : environment) envp.push_back(&entry[0]);
-  envp.push_back(nullptr);
-  const std::string peakFile = root + "/peak";
-  std::vector<std::string> arguments = {"/proc/self/exe", "--measure", peakFile,
-                                        korvex,           "upgrade",   file};
-  std::vector<char *> argv;
-  for (std::string &argument : arguments) argv.push_back(&argument[0]);
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
   const std::string log = root + "/korvex.log";
-  posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&files, 1, 2);
-  const Clock::time_point started = Clock::now();
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&files);
+  const bench::MeasuredRun run = bench::RunMeasured(korvex, root, {"upgrade", file}, log);
   Measure measure;
-  if (spawned != 0) {
+  if (!run.started) {
     std::fprintf(stderr, "korvex-cli-bench: cannot start %s\n", korvex.c_str());
     return measure;
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
   // Its last writes may still be in the pty's buffers.
   printer.Settle();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || printer.FirmwareBytes() != imageBytes) {
+  if (!run.Succeeded() || printer.FirmwareBytes() != imageBytes) {
     std::fprintf(stderr,
                  "korvex-cli-bench: korvex upgrade %s: status %d, %llu of %zu bytes; see %s\n",
-                 file.c_str(), status, static_cast<unsigned long long>(printer.FirmwareBytes()),
+                 file.c_str(), run.status, static_cast<unsigned long long>(printer.FirmwareBytes()),
                  imageBytes, log.c_str());
     return measure;
   }
@@ -134,8 +81,8 @@ Measure RunKorvex(const std::string &korvex, const std::string &root, const std:
   measure.mibPerSecond =
       MiBPerSecond(imageBytes, printer.FirstFirmwareByte(), printer.LastFirmwareByte());
   measure.firstByteSeconds =
-      std::chrono::duration<double>(printer.FirstFirmwareByte() - started).count();
-  std::ifstream(peakFile) >> measure.peakKiB;
+      std::chrono::duration<double>(printer.FirstFirmwareByte() - run.startedAt).count();
+  measure.peakKiB = run.peakKiB;
   return measure;
 }
 
@@ -160,21 +107,6 @@ Measure RunBareLoop(const std::string &node, const std::vector<unsigned char> &i
   return measure;
 }
 
-// --measure PEAK_FILE PROGRAM ARGS...: runs the program from this small process and writes its
-// peak resident memory (KiB) to PEAK_FILE; exits with the program's code.
-int MeasureChild(char **argv) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execv(argv[1], argv + 1);
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage = {};
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return 127;
-  std::ofstream(argv[0]) << usage.ru_maxrss << "\n";
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
-
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values.empty() ? 0 : values[values.size() / 2];
@@ -183,7 +115,7 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc > 3 && std::strcmp(argv[1], "--measure") == 0) return MeasureChild(argv + 2);
+  if (argc > 3 && std::strcmp(argv[1], "--measure") == 0) return bench::MeasureChild(argv + 2);
   if (argc < 3) {
     std::fputs("usage: korvex-cli-bench KORVEX WORK_DIR [ROUNDS]\n", stderr);
     return 2;
@@ -205,9 +137,9 @@ int main(int argc, char **argv) {
     File file = {mib, root + "/package-" + std::to_string(mib) + ".kfw",
                  root + "/raw-" + std::to_string(mib) + ".bin"};
     if (!fs::exists(file.package) || !fs::exists(file.raw)) {
-      const std::vector<unsigned char> image = FirmwareImage(mib * kMiB);
-      Save(file.raw, image);
-      Save(file.package,
+      const std::vector<unsigned char> image = bench::FirmwareImage(mib * kMiB);
+      bench::Save(file.raw, image);
+      bench::Save(file.package,
            BuildSingleImagePackage(reinterpret_cast<const unsigned char *>(kProductCode),
                                    image.data(), image.size(), 4 * kMiB, 6));
     }
@@ -227,7 +159,7 @@ int main(int argc, char **argv) {
   std::printf("korvex upgrade on a stand-in printer (pty, firmware drained), %d rounds, medians\n",
               rounds);
   std::fflush(stdout);
-  const std::vector<unsigned char> big = FirmwareImage(64 * kMiB);
+  const std::vector<unsigned char> big = bench::FirmwareImage(64 * kMiB);
   // The ratios are taken round by round, each against the bare loop run right after: load from
   // elsewhere on the machine changes all three alike.
   std::vector<double> bare, packageRatio, rawRatio;

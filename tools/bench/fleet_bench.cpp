@@ -7,12 +7,6 @@
 //
 // korvex is started through this program anew (--measure): a child started straight from the
 // bench would carry the bench's own peak memory into its peak.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,9 +18,8 @@
 #include <vector>
 
 #include "firmware/package_builder.h"
+#include "measured_korvex.h"
 #include "pty_printer.h"
-
-extern char **environ;
 
 namespace {
 
@@ -38,24 +31,6 @@ constexpr unsigned long long kIntake = 2 * kMiB;  // a printer's flash: 2 MiB/s
 constexpr int kMostPrinters = 8;
 const char kProductCode[] = "KV30100A01";
 
-// Bytes that compress about as firmware does, led by the escape byte of firmware.
-std::vector<unsigned char> FirmwareImage(size_t length) {
-  std::vector<unsigned char> image(length);
-  uint32_t x = 7;
-  for (size_t i = 0; i < length; ++i) {
-    x = x * 1103515245u + 12345u;
-    const unsigned r = x >> 16;
-    image[i] = (r & 3) != 0 ? static_cast<unsigned char>("\x00\x01\x20\x4C\x8B\xE8"[r % 6])
-                            : static_cast<unsigned char>(r >> 4);
-  }
-  image[0] = 0x1B;
-  return image;
-}
-
-void WriteText(const std::string &path, const std::string &text) {
-  std::ofstream(path) << text << "\n";
-}
-
 // lpN as usblp shows it in sysfs: an Orbis 300 with a serial number of its own.
 void PlugPrinter(const std::string &root, int lp) {
   const std::string name = "lp" + std::to_string(lp);
@@ -65,73 +40,25 @@ void PlugPrinter(const std::string &root, int lp) {
   fs::create_directories(interface + "/usbmisc/" + name);
   fs::create_directories(root + "/sys/class/usbmisc");
   fs::create_directories(root + "/dev/usb");
-  WriteText(device + "/idVendor", "4b56");
-  WriteText(device + "/idProduct", "015c");
-  WriteText(device + "/serial", "ORB-" + port);
+  bench::WriteText(device + "/idVendor", "4b56");
+  bench::WriteText(device + "/idProduct", "015c");
+  bench::WriteText(device + "/serial", "ORB-" + port);
   fs::create_directory_symlink("../../../1-" + port + ":1.0", interface + "/usbmisc/" + name + "/device");
   fs::create_directory_symlink(interface + "/usbmisc/" + name, root + "/sys/class/usbmisc/" + name);
 }
 
-struct Run {
-  bool ok = false;
-  double seconds = 0;
-  long peakKiB = 0;
-};
-
 // korvex upgrade FILE ARGS..., timed from its start to its end, with its peak memory.
-Run Upgrade(const std::string &korvex, const std::string &root, const std::string &file,
-            const std::vector<std::string> &more) {
-  std::vector<std::string> environment = {"KORVEX_SYSFS=" + root + "/sys",
-                                          "KORVEX_DEV=" + root + "/dev"};
-  for (char **variable = environ; *variable != nullptr; ++variable) {
-    if (std::strncmp(*variable, "KORVEX_", 7) != 0) environment.push_back(*variable);
-  }
-  std::vector<char *> envp;
-  for (std::string &entry : environment) envp.push_back(&entry[0]);
-  envp.push_back(nullptr);
-  const std::string peakFile = root + "/peak";
-  std::vector<std::string> arguments = {"/proc/self/exe", "--measure", peakFile, korvex,
-                                        "upgrade", file};
+bench::MeasuredRun Upgrade(const std::string &korvex, const std::string &root,
+                           const std::string &file, const std::vector<std::string> &more) {
+  std::vector<std::string> arguments = {"upgrade", file};
   arguments.insert(arguments.end(), more.begin(), more.end());
-  std::vector<char *> argv;
-  for (std::string &argument : arguments) argv.push_back(&argument[0]);
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
   const std::string log = root + "/korvex.log";
-  posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&files, 1, 2);
-  const Clock::time_point started = Clock::now();
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&files);
-  Run run;
-  if (spawned != 0) return run;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (!run.ok) {
+  const bench::MeasuredRun run = bench::RunMeasured(korvex, root, arguments, log);
+  if (!run.Succeeded()) {
     std::fprintf(stderr, "korvex-fleet-bench: korvex upgrade %s: status %d; see %s\n",
-                 file.c_str(), status, log.c_str());
+                 file.c_str(), run.status, log.c_str());
   }
-  std::ifstream(peakFile) >> run.peakKiB;
   return run;
-}
-
-// --measure PEAK_FILE PROGRAM ARGS...: runs the program from this small process and writes its
-// peak resident memory (KiB) to PEAK_FILE; exits with the program's code.
-int MeasureChild(char **argv) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execv(argv[1], argv + 1);
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage = {};
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return 127;
-  std::ofstream(argv[0]) << usage.ru_maxrss << "\n";
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
 std::vector<std::string> FirstPrinters(int count) {
@@ -146,7 +73,7 @@ std::vector<std::string> FirstPrinters(int count) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc > 3 && std::strcmp(argv[1], "--measure") == 0) return MeasureChild(argv + 2);
+  if (argc > 3 && std::strcmp(argv[1], "--measure") == 0) return bench::MeasureChild(argv + 2);
   if (argc < 3) {
     std::fputs("usage: korvex-fleet-bench KORVEX WORK_DIR\n", stderr);
     return 2;
@@ -174,7 +101,7 @@ int main(int argc, char **argv) {
   for (size_t mib : {size_t{8}, size_t{32}}) {
     const std::string path = root + "/package-" + std::to_string(mib) + ".kfw";
     if (!fs::exists(path)) {
-      const std::vector<unsigned char> image = FirmwareImage(mib * kMiB);
+      const std::vector<unsigned char> image = bench::FirmwareImage(mib * kMiB, 7);
       const std::vector<unsigned char> package = BuildSingleImagePackage(
           reinterpret_cast<const unsigned char *>(kProductCode), image.data(), image.size(),
           4 * kMiB, 6);
@@ -189,19 +116,20 @@ int main(int argc, char **argv) {
               "single-image packages of 4 MiB blocks\n");
   std::fflush(stdout);
   bool ok = true;
-  auto report = [&](const char *what, const Run &run) {
-    ok = ok && run.ok;
+  auto report = [&](const char *what, const bench::MeasuredRun &run) {
+    ok = ok && run.Succeeded();
     std::printf("%-40s %6.2f s, peak RSS %6ld KiB (%.1f MiB)\n", what, run.seconds, run.peakKiB,
                 run.peakKiB / 1024.0);
     std::fflush(stdout);
     return run;
   };
-  const Run one = report("1 printer, 8 MiB:", Upgrade(korvex, root, packages[0], FirstPrinters(1)));
-  const Run four = report("4 printers at once, 8 MiB each:",
+  const bench::MeasuredRun one =
+      report("1 printer, 8 MiB:", Upgrade(korvex, root, packages[0], FirstPrinters(1)));
+  const bench::MeasuredRun four = report("4 printers at once, 8 MiB each:",
                           Upgrade(korvex, root, packages[0], FirstPrinters(4)));
-  const Run eight = report("8 printers at once, 8 MiB each:",
+  const bench::MeasuredRun eight = report("8 printers at once, 8 MiB each:",
                            Upgrade(korvex, root, packages[0], FirstPrinters(8)));
-  const Run fourLarge = report("4 printers at once, 32 MiB each:",
+  const bench::MeasuredRun fourLarge = report("4 printers at once, 32 MiB each:",
                                Upgrade(korvex, root, packages[1], FirstPrinters(4)));
   if (ok) {
     std::printf("4 printers against 1, wall time (goal <= 1.3): %.2f\n", four.seconds / one.seconds);
