@@ -323,10 +323,22 @@ TEST_F(Transactions, NothingIsLeftOpenWhateverTheOutcome) {
     SetReplySearchReadsForTesting(0);
   };
   runAll();  // the first round settles whatever the system opens once per process
-  const int before = ProcessHandleCount();
-  ASSERT_GT(before, 0);
-  for (int round = 0; round < 5; ++round) runAll();
-  EXPECT_EQ(ProcessHandleCount(), before);
+  // Every round takes every path again, so a handle the engine leaves open on any of them shows
+  // once per round. Wine may give this process a handle of its own now and then while other
+  // programs run beside it (seen: one event, with nothing but a thread and a message loop
+  // running here), which is not a leak of the engine's.
+  constexpr int kRounds = 5;
+  const std::map<unsigned short, std::wstring> before = ProcessHandles();
+  ASSERT_FALSE(before.empty());
+  for (int round = 0; round < kRounds; ++round) runAll();
+  std::string opened;
+  int growth = 0;
+  for (const auto &handle : ProcessHandles()) {
+    if (before.count(handle.first)) continue;
+    ++growth;
+    opened += " " + std::string(handle.second.begin(), handle.second.end());
+  }
+  EXPECT_LT(growth, kRounds) << "left open:" << opened;
   EXPECT_EQ(simulator.Stop(), 0) << simulator.Output();
 }
 
