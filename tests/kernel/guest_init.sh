@@ -598,11 +598,17 @@ case_held_by_another_program() {
 # gone out and must not be written again.
 interrupted_upgrade() {  # FILE EXPECTED
   plug g0
-  printer g0 --rate 262144
+  printer g0 --rate 524288
   # korvex in the foreground, as from a terminal: a shell starts a background job with SIGINT
-  # ignored, and korvex keeps a signal ignored that it was started with.
+  # ignored, and korvex keeps a signal ignored that it was started with. The signal comes once
+  # the printer has taken some firmware, however long korvex took to get there.
   (
-    sleep 2
+    tries=0
+    while [ "$(stat -c %s $dir/g0/firmware 2>/dev/null || echo 0)" -lt 65536 ] &&
+          [ $tries -lt 1500 ]; do
+      tries=$((tries + 1))
+      usleep 20000
+    done
     stat -c %s $dir/g0/firmware > $dir/taken
     kill -INT $(pidof korvex)
   ) &
@@ -630,11 +636,11 @@ case_interrupted_single_image() {
 
 # usblp admits one open at a time: while korvex sends firmware, any other open is refused. Tried
 # over and over from the first firmware byte the printer took until the last 256 KiB (what the
-# gadget's queue and the last block may hold: korvex may be done by then), about 6 s at this rate.
+# gadget's queue and the last block may hold: korvex may be done by then), about 3 s at this rate.
 case_second_open_refused() {
   begin second_open_refused
   plug g0
-  printer g0 --rate 131072
+  printer g0 --rate 262144
   start upgrade upgrade $FILES/large.kfw --printer lp0
   local last=$(( $(wc -c < $FILES/large.bin) - 262144 )) taken=0 attempts=0 opened=0
   while [ $taken -lt $last ] && running $korvex; do
