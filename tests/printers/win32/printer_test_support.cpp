@@ -29,12 +29,6 @@ struct HandleRow {
   PVOID object;
   ACCESS_MASK access;
 };
-struct CountedText {
-  USHORT length;
-  USHORT maximumLength;
-  const wchar_t *buffer;
-};
-
 struct HandleTable {
   ULONG count;
   HandleRow rows[1];
@@ -140,35 +134,22 @@ int AskSelectedPrinter(int slot, int lengthOffset, int lengthWidth, const unsign
   return result;
 }
 
-std::map<unsigned short, std::wstring> ProcessHandles() {
+int ProcessHandleCount() {
   using Query = LONG(WINAPI *)(ULONG, PVOID, ULONG, PULONG);
-  using QueryObject = LONG(WINAPI *)(HANDLE, ULONG, PVOID, ULONG, PULONG);
-  static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  static const auto query = reinterpret_cast<Query>(
-      reinterpret_cast<void *>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
-  static const auto queryObject = reinterpret_cast<QueryObject>(
-      reinterpret_cast<void *>(GetProcAddress(ntdll, "NtQueryObject")));
-  std::map<unsigned short, std::wstring> handles;
+  static const auto query = reinterpret_cast<Query>(reinterpret_cast<void *>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
   std::vector<unsigned char> buffer(1 << 20);
   ULONG needed = 0;
   while (query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) {
-    if (buffer.size() >= (64u << 20)) return handles;
+    if (buffer.size() >= (64u << 20)) return -1;
     buffer.resize(buffer.size() * 2);
   }
   const auto *table = reinterpret_cast<const HandleTable *>(buffer.data());
+  int count = 0;
   for (ULONG i = 0; i < table->count; ++i) {
-    if (table->rows[i].processId != GetCurrentProcessId()) continue;
-    // ObjectTypeInformation (2) begins with the type's name as a counted string.
-    alignas(8) unsigned char type[512] = {};
-    std::wstring name = L"?";
-    const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(table->rows[i].handle));
-    if (queryObject(handle, 2, type, sizeof type, nullptr) == 0) {
-      const auto *text = reinterpret_cast<const CountedText *>(type);
-      name.assign(text->buffer, text->length / sizeof(wchar_t));
-    }
-    handles[table->rows[i].handle] = name;
+    if (table->rows[i].processId == GetCurrentProcessId()) ++count;
   }
-  return handles;
+  return count;
 }
 
 SimulatorProcess::SimulatorProcess(const std::wstring &arguments) {

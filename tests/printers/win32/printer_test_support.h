@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,8 +77,8 @@ class SimulatorProcess {
 int AskSelectedPrinter(int slot, int lengthOffset, int lengthWidth, const unsigned char *record,
                        int recordLength, std::string *reply);
 
-// This process's open handles by value, each with the name of its object type.
-std::map<unsigned short, std::wstring> ProcessHandles();
+// Open handles of this process, as the system counts them.
+int ProcessHandleCount();
 
 // One item of a popup menu as the user sees it.
 struct SeenMenuItem {
