@@ -19,22 +19,7 @@ rm -rf "$scratch"
 mkdir -p "$scratch/host"
 sys="$scratch/sys" devroot="$scratch/dev"
 
-# plug lpN SERIAL: an Orbis 300 (4b56:015c) as sysfs shows it once usblp has taken its interface.
-plug() {
-  local port=$((${1#lp} + 1))
-  local device="devices/pci0000:00/0000:00:14.0/usb1/1-$port"
-  local interface="$device/1-$port:1.0"
-  mkdir -p "$sys/$interface/usbmisc/$1" "$sys/class/usbmisc" "$sys/bus/usb/devices" \
-    "$sys/module/usblp" "$devroot/usb"
-  echo 4b56 >"$sys/$device/idVendor"
-  echo 015c >"$sys/$device/idProduct"
-  echo "$2" >"$sys/$device/serial"
-  echo 07 >"$sys/$interface/bInterfaceClass"
-  echo 02 >"$sys/$interface/bInterfaceProtocol"
-  ln -s "../../../1-$port:1.0" "$sys/$interface/usbmisc/$1/device"
-  ln -s "../../$interface/usbmisc/$1" "$sys/class/usbmisc/$1"
-  ln -s "../../../$device" "$sys/bus/usb/devices/1-$port"
-}
+. "$source/tests/linux/fake_sysfs.sh"  # plug, unplug
 
 standins=()
 stop_standins() {
@@ -96,8 +81,8 @@ playbook none || fail "a host without printers failed: $(cat "$scratch/none.out"
 [[ $(recap none) =~ changed=0\ .*failed=0 ]] || fail "without printers: $(recap none)"
 said none "no Korvex printer found"
 
-plug lp0 OLD0001
-plug lp1 NEW0001
+plug lp0 4b56 015c OLD0001
+plug lp1 4b56 015c NEW0001
 standin lp0 --firmware-version "$old" --restart-after "$image_size" --restart-seconds 1 \
   --firmware-after "$new"
 standin lp1 --firmware-version "$new"
