@@ -33,6 +33,7 @@
 #include "info/model_identification.h"
 #include "tables/tables.h"
 #include "tables/upgrade_texts.h"
+#include "upgrade/shared_unpacking.h"
 #include "upgrade/upgrade.h"
 
 namespace {
@@ -54,15 +55,22 @@ int Severity(int code) {
   }
 }
 
-// A run's buffers; untouched pages cost no memory, so each is as large as a file may need.
+// The unpacked chunks kept for printers that have yet to send them, at most: an 8 MiB package
+// whole, or a few of the largest blocks.
+constexpr size_t kKeptUnpackedBytes = 64u << 20;
+
+// A run's buffers; untouched pages cost no memory, so each is as large as a file may need. A
+// printer whose walk is handed chunks unpacked for all (shared) needs room for framing alone.
 struct Buffers {
-  explicit Buffers(bool overlapped)
-      : file(new (std::nothrow) unsigned char[kFileBufferSize]),
-        inflate(new (std::nothrow) unsigned char[kInflateBufferSize]),
+  Buffers(bool overlapped, bool shared)
+      : file(new (std::nothrow) unsigned char[shared ? kFramingBytes : kFileBufferSize]),
+        inflate(shared ? nullptr : new (std::nothrow) unsigned char[kInflateBufferSize]),
         transfer(overlapped ? new (std::nothrow) unsigned char[kInflateBufferSize] : nullptr),
-        part(new (std::nothrow) unsigned char[kPartBufferSize]) {}
-  bool Complete() const { return file && inflate && part; }
+        part(new (std::nothrow) unsigned char[shared ? kFramingBytes : kPartBufferSize]),
+        shared(shared) {}
+  bool Complete() const { return file && (inflate || shared) && part; }
   std::unique_ptr<unsigned char[]> file, inflate, transfer, part;
+  bool shared;
 };
 
 // What happened to one printer.
@@ -86,6 +94,7 @@ struct FleetRun {
   FirmwareKind kind;
   bool several;
   bool overlapped;  // the next block is unpacked while this one is written (one printer)
+  SharedUnpacking *unpacking;  // several printers at once: the file unpacked once for all
 };
 
 std::string Version(const PrinterConnection &connection) {
@@ -215,6 +224,9 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
     result.message = "stopped before its turn";
     return finish();
   }
+  // From the start: what this printer has yet to send is kept for it while it asks its questions.
+  std::unique_ptr<SharedUnpacking::Share> share(
+      fleet.unpacking ? new SharedUnpacking::Share(*fleet.unpacking) : nullptr);
 
   HeldPrinter printer(found, &sink);
   const TransportFailure failure = printer.Open();
@@ -233,7 +245,8 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
     result.before = Version(connection);
   }
 
-  Buffers buffers(fleet.overlapped);
+  Buffers buffers(fleet.overlapped, share != nullptr);
+  const FirmwareChunkSupplier *supplier = share ? share->Supplier() : nullptr;
   FirmwareFileReader file(options.file.c_str());
   if (!buffers.Complete()) {
     result.message = "not enough memory for the firmware file's buffers";
@@ -248,10 +261,12 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
   UpgradeRun run = {};
   const FirmwareOutcome outcome =
       fleet.kind == FirmwareKind::MultiPart
-          ? CheckAndSendParts(connection, file.Source(), buffers.part.get(), &run, true)
+          ? CheckAndSendParts(connection, file.Source(), buffers.part.get(), &run, true, supplier)
           : CheckAndSendFirmware(connection, file.Source(), buffers.file.get(),
-                                 buffers.inflate.get(), &run, buffers.transfer.get(), true);
+                                 buffers.inflate.get(), &run, buffers.transfer.get(), true,
+                                 supplier);
   file.Close();
+  share.reset();
   sink.EndTransfer();
   // A transfer that delivered every byte is done, whatever an earlier question left behind.
   const bool stalled = outcome != FirmwareOutcome::Accepted &&
@@ -286,7 +301,7 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
 // The file checked whole, as the window program checks it before anything is sent, with no
 // printer: a damaged file touches none.
 FirmwareOutcome CheckWholeFile(FirmwareFileReader &file, FirmwareWalk *walk) {
-  Buffers buffers(false);
+  Buffers buffers(false, false);
   if (!buffers.Complete()) return FirmwareOutcome::OpenFailed;
   ConsoleSink sink;
   struct Check {
@@ -474,10 +489,19 @@ int RunUpgrade(const UpgradeOptions &options) {
     return EndedEarly(options, kExitNothingSent, why);
   }
 
-  FleetRun fleet = {&options, &checked, walk.kind, chosen.size() > 1, false};
+  FleetRun fleet = {&options, &checked, walk.kind, chosen.size() > 1, false, nullptr};
   const size_t jobs = options.jobs > 0 ? std::min<size_t>(options.jobs, chosen.size())
                                        : chosen.size();
   fleet.overlapped = jobs == 1;
+  // Printers that take the file at once take it unpacked once; one at a time, each printer's
+  // walk unpacks the next block while the printer takes this one.
+  std::unique_ptr<SharedUnpacking> unpacking;
+  if (jobs > 1) {
+    unpacking.reset(new SharedUnpacking(
+        checked.Source(), walk.kind == FirmwareKind::RawImage ? nullptr : walk.productCode,
+        kKeptUnpackedBytes));
+    fleet.unpacking = unpacking.get();
+  }
   std::vector<PrinterResult> results(chosen.size());
   std::atomic<size_t> next{0};
   auto worker = [&]() {
