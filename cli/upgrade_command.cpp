@@ -21,6 +21,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/console_sink.h"
+#include "cli/file_digest.h"
 #include "cli/interrupts.h"
 #include "cli/printers.h"
 #include "cli/verify.h"
@@ -75,6 +76,7 @@ struct PrinterResult {
   double seconds = 0;
   std::string before, after;  // the firmware versions; empty where not known
   bool unchanged = false;     // back on the version it had before
+  std::string idAfter;        // the id it came back with, when not the one it was chosen by
 };
 
 // What every printer's run shares, read-only once they start.
@@ -84,22 +86,6 @@ struct FleetRun {
   FirmwareKind kind;
   bool several;
   bool overlapped;  // the next block is unpacked while this one is written (one printer)
-};
-
-// A printer's connection, cancelled with the others when the run is stopped.
-class Watched {
- public:
-  explicit Watched(PrinterTransport *transport) : transport_(transport) {
-    if (transport_) UpgradeInterrupts::Watch(transport_);
-  }
-  ~Watched() {
-    if (transport_) UpgradeInterrupts::Forget(transport_);
-  }
-  Watched(const Watched &) = delete;
-  Watched &operator=(const Watched &) = delete;
-
- private:
-  PrinterTransport *transport_;
 };
 
 std::string Version(const PrinterConnection &connection) {
@@ -157,7 +143,8 @@ void SeeItBack(const FleetRun &fleet, ConsoleSink &sink, PrinterResult *result) 
   FoundPrinter back;
   const RestartSeen seen = WaitForRestart(result->printer, deadline, &back);
   if (seen == RestartSeen::Back && AskVersionUntil(back, &sink, deadline, &result->after)) {
-    result->printer.id = back.id;
+    // The result stays under the id the printer was chosen by; the one it has now is told too.
+    if (back.id != result->printer.id) result->idAfter = back.id;
     const std::string shown = (result->before.empty() ? "?" : result->before) + " -> " +
                               result->after;
     if (!options.expectVersion.empty() && result->after != options.expectVersion) {
@@ -188,6 +175,14 @@ void SeeItBack(const FleetRun &fleet, ConsoleSink &sink, PrinterResult *result) 
     case RestartSeen::Stopped:
       result->message = "stopped by " + UpgradeInterrupts::StopReason() +
                         " while waiting for the printer to restart";
+      break;
+    case RestartSeen::Back:
+      // Back, but it never told its version: asked until the time ran out, or stopped.
+      result->message = UpgradeInterrupts::StopRequested()
+                            ? "stopped by " + UpgradeInterrupts::StopReason() +
+                                  " while asking the printer for its new firmware version"
+                            : "the printer came back but did not tell its firmware version within " +
+                                  std::to_string(options.verifySeconds) + " s";
       break;
     default:
       result->message = "the printer was not back within " + std::to_string(options.verifySeconds) +
@@ -229,9 +224,8 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
     sink.Say("error: " + result.message);
     return finish();
   }
-  const Watched watched(printer.transport());
   PrinterConnection &connection = printer.connection();
-  connection.stallMilliseconds = static_cast<uint32_t>(options.stallSeconds) * 1000;
+  connection.stallMilliseconds = static_cast<uint32_t>(static_cast<uint64_t>(options.stallSeconds) * 1000);
 
   // The version before, for --verify to compare with (a boot loader may not tell it).
   if (options.verify && connection.protocolFamily != 0 &&
@@ -259,7 +253,9 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
                                  buffers.inflate.get(), &run, buffers.transfer.get(), true);
   file.Close();
   sink.EndTransfer();
-  const bool stalled = connection.lastFailure == TransportFailure::TimedOut;
+  // A transfer that delivered every byte is done, whatever an earlier question left behind.
+  const bool stalled = outcome != FirmwareOutcome::Accepted &&
+                       connection.lastFailure == TransportFailure::TimedOut;
   if (outcome == FirmwareOutcome::Interrupted || stalled ||
       (outcome != FirmwareOutcome::Accepted && UpgradeInterrupts::StopRequested())) {
     EndOfCutTransfer(sink, connection, &result);
@@ -361,6 +357,7 @@ void PrintJson(const UpgradeOptions &options, const std::vector<PrinterResult> &
     if (options.verify) {
       one["firmware_after"] = Nullable(r.after);
       one["firmware_unchanged"] = r.unchanged;
+      one["id_after"] = Nullable(r.idAfter);
     }
     printers.push_back(one);
   }
@@ -414,12 +411,13 @@ int EndedEarly(const UpgradeOptions &options, int code, const std::string &why) 
 int RunUpgrade(const UpgradeOptions &options) {
   const UpgradeInterrupts interrupts;
   std::vector<FoundPrinter> found;
-  if (!FindPrinters(&found)) {
+  std::vector<LeftOutPrinter> leftOut;
+  if (!FindPrinters(&found, &leftOut)) {
     Err("korvex: the system gives no list of USB printers\n");
     return EndedEarly(options, kExitNoPrinter, "the system gives no list of USB printers");
   }
   if (found.empty()) {
-    SayNoPrinter();
+    SayNoPrinter(leftOut);
     return EndedEarly(options, kExitNoPrinter, "no printer found");
   }
   std::vector<FoundPrinter> chosen;
@@ -447,6 +445,17 @@ int RunUpgrade(const UpgradeOptions &options) {
     const std::string why = Plain(InternalString(kCannotOpenString));
     ConsoleSink().Say("error: " + why + " " + Plain(UiTextIn(kEnglish, kDefaultDetailText)));
     return EndedEarly(options, kExitNothingSent, why);
+  }
+  if (!options.expectSha256.empty()) {
+    std::string actual;
+    if (!FileHasSha256(checked.Source(), options.expectSha256, &actual)) {
+      const std::string why =
+          actual.empty() ? Plain(InternalString(kCannotOpenString)) + " No printer was touched."
+                         : "the firmware file's SHA-256 is " + actual + ", not the one expected (" +
+                               options.expectSha256 + "). No printer was touched.";
+      ConsoleSink().Say("error: " + why);
+      return EndedEarly(options, kExitNothingSent, why);
+    }
   }
   FirmwareWalk walk = {};
   const FirmwareOutcome verdict = CheckWholeFile(checked, &walk);

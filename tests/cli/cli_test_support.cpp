@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +64,8 @@ void FakeMachine::Plug(int lp, const std::string &vid, const std::string &pid,
   const std::string interface = device + "/1-" + port + ":1.0";
   const std::string sys = root_ + "/sys/";
   fs::create_directories(sys + interface + "/usbmisc/" + name);
+  WriteText(sys + device + "/busnum", "1");
+  WriteText(sys + device + "/devnum", std::to_string(nextDeviceNumber_++));
   WriteText(sys + device + "/idVendor", vid);
   WriteText(sys + device + "/idProduct", pid);
   if (!serial.empty()) WriteText(sys + device + "/serial", serial);
@@ -75,7 +78,24 @@ void FakeMachine::Plug(int lp, const std::string &vid, const std::string &pid,
   fs::create_directory_symlink("../../../" + device, sys + "bus/usb/devices/1-" + port);
 }
 
-PtyPrinter &FakeMachine::Attach(int lp, const PtyPrinterOptions &options) {
+std::string FakeMachine::UsbDevice(int lp) const {
+  return root_ + "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(lp + 1);
+}
+
+int FakeMachine::DeviceNumber(int lp) const {
+  std::ifstream in(UsbDevice(lp) + "/devnum");
+  int number = -1;
+  in >> number;
+  return number;
+}
+
+PtyPrinter &FakeMachine::Attach(int lp, const PtyPrinterOptions &given) {
+  PtyPrinterOptions options = given;
+  const std::string devnum = UsbDevice(lp) + "/devnum";
+  options.onBack = [this, devnum, given]() {
+    WriteText(devnum, std::to_string(nextDeviceNumber_++));
+    if (given.onBack) given.onBack();
+  };
   printers_.push_back(std::make_unique<PtyPrinter>(options));
   std::string error;
   if (!printers_.back()->Start(root_ + "/dev/usb/lp" + std::to_string(lp), &error)) {
@@ -108,10 +128,13 @@ RunningKorvex FakeMachine::Start(const std::vector<std::string> &arguments, cons
   running.outPath = root_ + "/out-" + run;
   running.errPath = root_ + "/err-" + run;
 
-  std::vector<std::string> argv = {KORVEX_EXE};
+  // KORVEX_TEST_PROGRAM runs the tests against another build of korvex (an earlier one, say).
+  const char *other = std::getenv("KORVEX_TEST_PROGRAM");
+  const std::string korvex = other != nullptr && other[0] != 0 ? other : KORVEX_EXE;
+  std::vector<std::string> argv = {korvex};
   if (launch.interruptIgnored) {
     // As a shell starts a background job: SIGINT ignored, which exec keeps.
-    argv = {"/bin/sh", "-c", "trap '' INT; exec \"$0\" \"$@\"", KORVEX_EXE};
+    argv = {"/bin/sh", "-c", "trap '' INT; exec \"$0\" \"$@\"", korvex};
   }
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<char *> argvPointers;

@@ -3,6 +3,7 @@
 // run on it as a child process. Never the real /sys or /dev.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -45,8 +46,12 @@ class FakeMachine {
   // A USB printer as sysfs shows it once usblp has taken its interface as lpN: vendor and
   // product id in lower-case hex, the serial number when not empty. No device file yet.
   void Plug(int lp, const std::string &vid, const std::string &pid, const std::string &serial);
-  // A stand-in printer as lpN's device file; it lives as long as the machine.
+  // A stand-in printer as lpN's device file; it lives as long as the machine. Each time it comes
+  // back from a restart, its USB device gets a new device number, as the kernel gives one at
+  // every enumeration.
   PtyPrinter &Attach(int lp, const PtyPrinterOptions &options);
+  // lpN's USB device number now (busnum 1).
+  int DeviceNumber(int lp) const;
 
   // A file of the machine's directory with these bytes; returns its path.
   std::string WriteFile(const std::string &name, const std::vector<unsigned char> &bytes) const;
@@ -61,8 +66,12 @@ class FakeMachine {
   std::string DevicePath(int lp) const;
 
  private:
+  // lpN's USB device directory under the sysfs tree.
+  std::string UsbDevice(int lp) const;
+
   std::string root_;
   int runs_ = 0;
+  std::atomic<int> nextDeviceNumber_{2};
   std::vector<std::unique_ptr<PtyPrinter>> printers_;
 };
 
