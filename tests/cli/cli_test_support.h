@@ -7,18 +7,54 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pty_printer.h"
 
 namespace cli_test {
 
+// What korvex wrote to its terminal while the window was columns wide.
+struct TerminalPiece {
+  int columns;
+  std::string bytes;
+};
+
 struct KorvexRun {
   int exitCode = -1;  // -1: killed at the time limit
   std::string out;
-  std::string err;
+  std::string err;  // with a terminal: every piece's bytes, as they came
   double seconds = 0;
+  std::vector<TerminalPiece> terminal;  // with stderrTerminalColumns, from the first width on
+};
+
+// The test's side of the pty that korvex's standard error is, read while korvex writes so that
+// it never waits on a full terminal.
+class TerminalCapture {
+ public:
+  // Its master side, whose window is columns wide.
+  TerminalCapture(int master, int columns);
+  ~TerminalCapture();
+  TerminalCapture(const TerminalCapture &) = delete;
+  TerminalCapture &operator=(const TerminalCapture &) = delete;
+
+  // The window made columns wide, once korvex has written nothing for a while. Call it with
+  // korvex stopped (SIGSTOP), so that everything it wrote at the old width is read first.
+  void Resize(int columns);
+  // Everything korvex wrote, once it has ended.
+  std::vector<TerminalPiece> Finish();
+
+ private:
+  void Read();
+
+  int master_;
+  std::mutex mutex_;
+  std::vector<TerminalPiece> pieces_;
+  std::chrono::steady_clock::time_point lastRead_;
+  std::atomic<bool> ending_{false};
+  std::thread reader_;
 };
 
 // How korvex is started, beyond its arguments.
@@ -27,6 +63,7 @@ struct Launch {
   bool interruptIgnored = false;  // started as a background job is: SIGINT ignored
   bool outputToPipe = false;      // standard output and error into one pipe the test reads
   bool withStandinShim = false;   // the stand-ins behave as usblp does (usblp_standin_shim.c)
+  int stderrTerminalColumns = 0;  // > 0: standard error a terminal (a pty) this wide, 24 rows
 };
 
 // korvex while it runs.
@@ -35,6 +72,7 @@ struct RunningKorvex {
   int output = -1;  // the pipe's read end, with outputToPipe; the test may close it
   std::string outPath, errPath;
   std::chrono::steady_clock::time_point started;
+  std::shared_ptr<TerminalCapture> terminal;  // with stderrTerminalColumns
 };
 
 class FakeMachine {
