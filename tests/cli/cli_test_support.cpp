@@ -195,6 +195,10 @@ KorvexRun FakeMachine::Korvex(const std::vector<std::string> &arguments, int tim
   return Finish(&running, timeoutSeconds);
 }
 
+void FakeMachine::Unplug(int lp) {
+  fs::remove(root_ + "/sys/class/usbmisc/lp" + std::to_string(lp));
+}
+
 std::string FakeMachine::DevicePath(int lp) const {
   return root_ + "/dev/usb/lp" + std::to_string(lp);
 }

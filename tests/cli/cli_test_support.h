@@ -102,6 +102,11 @@ class FakeMachine {
   KorvexRun Finish(RunningKorvex *running, int timeoutSeconds = 60);
   // The path of lpN's device as korvex opens it.
   std::string DevicePath(int lp) const;
+  // lpN gone from sysfs, as usblp lets a printer go; its device file stays.
+  void Unplug(int lp);
+  // The sysfs and device roots korvex is given (KORVEX_SYSFS, KORVEX_DEV).
+  std::string SysfsRoot() const { return root_ + "/sys"; }
+  std::string DeviceRoot() const { return root_ + "/dev"; }
 
  private:
   // lpN's USB device directory under the sysfs tree.

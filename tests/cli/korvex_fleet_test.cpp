@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <set>
@@ -15,7 +16,11 @@
 #include <vector>
 
 #include "bytes/package_test_support.h"
+#include "cli/console_sink.h"
+#include "cli/english_texts.h"
+#include "cli/printers.h"
 #include "cli_test_support.h"
+#include "info/information_query.h"
 
 namespace {
 
@@ -386,6 +391,39 @@ TEST(KorvexFleet, AStallTimeOutOutOfRangeIsRefused) {
   const KorvexRun longest = machine.Korvex({"upgrade", package, "--stall-timeout", "4294967"});
   EXPECT_EQ(longest.exitCode, 0) << Show(longest);
   EXPECT_TRUE(printer.Firmware() == image);
+}
+
+// A listing is a value: a later one, which no longer finds a printer, changes nothing of what an
+// earlier one found, and a printer of the earlier listing is still reached through it. (A printer
+// looked up by its path in one listing shared by every thread was lost as soon as another
+// thread's listing replaced it.)
+TEST(KorvexFleet, AListingIsAValueThatNoLaterListingChanges) {
+  FakeMachine machine("fleet-listing-value");
+  machine.Plug(0, "4b56", "015c", "ORB-0");
+  machine.Plug(1, "4b56", "015c", "ORB-1");
+  machine.Attach(0, Options(Orbis300()));
+  PtyPrinter &second = machine.Attach(1, Options(Orbis300()));
+  ASSERT_TRUE(LoadBuiltInTables());
+  setenv("KORVEX_SYSFS", machine.SysfsRoot().c_str(), 1);
+  setenv("KORVEX_DEV", machine.DeviceRoot().c_str(), 1);
+  std::vector<FoundPrinter> before, after;
+  ASSERT_TRUE(FindPrinters(&before));
+  ASSERT_EQ(before.size(), 2u);
+  machine.Unplug(1);
+  ASSERT_TRUE(FindPrinters(&after));
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].id, "lp0");
+
+  EXPECT_EQ(before[1].id, "lp1");
+  EXPECT_EQ(before[1].serial, "ORB-1");
+  ConsoleSink sink;
+  HeldPrinter held(before[1], &sink);
+  ASSERT_EQ(held.Open(), TransportFailure::None);
+  EXPECT_EQ(AskFirmwareVersion(held.connection()), 0);
+  held.Close();
+  EXPECT_FALSE(second.Packets().empty());
+  unsetenv("KORVEX_SYSFS");
+  unsetenv("KORVEX_DEV");
 }
 
 }  // namespace
