@@ -660,33 +660,28 @@ case_second_open_refused() {
   end
 }
 
+# The cases KORVEX_KERNEL_CASES chose (kernel_vm.sh), or all of them.
+chosen=""
+[ ! -f /cases ] || chosen=$(cat /cases)
+run_case() {
+  [ -z "$chosen" ] || case " $chosen " in *" $1 "*) ;; *) return ;; esac
+  case_$1
+}
+
 echo "@@@ guest up $(uname -r)"
 if [ -f /bench.sh ]; then
   # make bench-kernel: the benchmark in place of the cases.
   . /bench.sh
 else
-  case_usblp_not_loaded
+  run_case usblp_not_loaded
   insmod /lib/modules/usblp.ko
-  case_list
-  case_info_family1
-  case_info_family2
-  case_stray_blocks
-  case_info_whole_blocks
-  case_upgrade_single_image
-  case_upgrade_multi_part
-  case_upgrade_raw_image
-  case_damaged_package
-  case_upgrade_all
-  case_unplugged_midway
-  case_unplugged_midway_libusb
-  case_silent_printer
-  case_permissions
-  case_permissions_libusb
-  case_libusb_forced
-  case_held_by_another_program
-  case_interrupted_multi_part
-  case_interrupted_single_image
-  case_second_open_refused
+  for name in list info_family1 info_family2 stray_blocks info_whole_blocks \
+              upgrade_single_image upgrade_multi_part upgrade_raw_image damaged_package \
+              upgrade_all unplugged_midway unplugged_midway_libusb silent_printer permissions \
+              permissions_libusb libusb_forced held_by_another_program interrupted_multi_part \
+              interrupted_single_image second_open_refused; do
+    run_case $name
+  done
 fi
 echo "@@@ guest done"
 poweroff -f

@@ -7,6 +7,8 @@
 #   kernel_vm.sh bench WORK KORVEX GADGET_PRINTER          the kernel benchmark in place of the
 #                                                          cases (make bench-kernel), its numbers
 #                                                          on standard output
+# KORVEX_KERNEL_CASES="list upgrade_all" boots to run only those cases (while working on them);
+# the others are then skipped. Unset, every case runs.
 # The kernel package is fetched with apt-get download into WORK/cache once and kept there.
 set -euo pipefail
 
@@ -132,6 +134,7 @@ make_initramfs() {  # ROOT KORVEX GADGET_PRINTER FILES OUT [BENCH_SCRIPT]
   printf 'root:x:0:\nlp:x:7:\ntester:x:1000:\n' > "$root/etc/group"
   cp "$(dirname "$0")/guest_init.sh" "$root/init"
   chmod 0755 "$root/init"
+  [ -z "${KORVEX_KERNEL_CASES:-}" ] || echo "$KORVEX_KERNEL_CASES" > "$root/cases"
   [ -z "$bench" ] || cp "$bench" "$root/bench.sh"
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$out"
 }
@@ -150,8 +153,9 @@ split_results() {
 boot() {
   local work=$1 korvex=$2 gadget_printer=$3 fwpack=$4 why
   mkdir -p "$work"
-  rm -f "$work/skipped" "$work/console.log"
+  rm -f "$work/skipped" "$work/console.log" "$work/selected"
   rm -rf "$work/results"
+  [ -z "${KORVEX_KERNEL_CASES:-}" ] || echo "$KORVEX_KERNEL_CASES" > "$work/selected"
   why=$(qemu_refusal)
   if [ -n "$why" ]; then
     echo "$why" > "$work/skipped"
@@ -180,6 +184,10 @@ result() {
   local work=$1 name=$2
   if [ -f "$work/skipped" ]; then
     echo "kernel tests skipped: $(cat "$work/skipped")"
+    exit $kSkip
+  fi
+  if [ -f "$work/selected" ] && ! grep -qw -- "$name" "$work/selected"; then
+    echo "not among the cases chosen by KORVEX_KERNEL_CASES: $(cat "$work/selected")"
     exit $kSkip
   fi
   if [ ! -f "$work/results/$name.verdict" ]; then
