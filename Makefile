@@ -113,9 +113,9 @@ bench-cli: bootstrap
 	cmake --build build/bench-cli --target korvex korvex-cli-bench -j2
 	build/bench-cli/tools/bench/korvex-cli-bench build/bench-cli/korvex build/bench-cli/run
 
-# korvex on four stand-in printers at once (each taking firmware at 2 MiB/s, 8 MiB each) against
-# one alone, and its peak memory with 1, 4 and 8 printers and at two file sizes; optimised,
-# without sanitizers, in the same tree as bench-cli.
+# korvex on 8 and 64 stand-in printers at once (each taking firmware at 1 MiB/s, 8 MiB each)
+# against one alone, and its peak memory with 1, 8 and 64 printers and at two file sizes;
+# optimised, without sanitizers, in the same tree as bench-cli.
 bench-fleet: bootstrap
 	cmake -S . -B build/bench-cli -DCMAKE_BUILD_TYPE=Release -DKORVEX_SANITIZE=OFF \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null

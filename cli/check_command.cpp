@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/file_digest.h"
 #include "firmware/firmware_file.h"
 #include "firmware/package.h"
 #include "firmware/package_reader.h"
@@ -44,9 +45,14 @@ std::string Verdict(FirmwareOutcome outcome) {
 
 std::string Text(const unsigned char *bytes, size_t length) { return Printable(bytes, length); }
 
+std::string Lower(std::string text) {
+  for (char &c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return text;
+}
+
 }  // namespace
 
-int RunCheck(const std::string &path, bool json) {
+int RunCheck(const std::string &path, bool json, const std::string &expectSha256) {
   std::unique_ptr<unsigned char[]> file(new (std::nothrow) unsigned char[kFileBufferSize]);
   std::unique_ptr<unsigned char[]> inflate(new (std::nothrow) unsigned char[kInflateBufferSize]);
   std::unique_ptr<unsigned char[]> part(new (std::nothrow) unsigned char[kPartBufferSize]);
@@ -65,7 +71,10 @@ int RunCheck(const std::string &path, bool json) {
     outcome = WalkFirmwareFile(&source, &buffers, &hooks, &walk);
   }
   const bool opened = reader.IsOpen();
-  const bool valid = outcome == FirmwareOutcome::Accepted;
+  // The digest an operator can pin the file with, and whether it is the one pinned.
+  const std::string sha256 = opened ? FileSha256(reader.Source()) : std::string();
+  const bool expected = expectSha256.empty() || (!sha256.empty() && sha256 == Lower(expectSha256));
+  const bool valid = outcome == FirmwareOutcome::Accepted && expected;
   const unsigned char *descriptor = walk.descriptor;
   // The kind is known once the header has been read and the size accepted; a multi-part
   // package's fields once its descriptor has been read too.
@@ -79,6 +88,10 @@ int RunCheck(const std::string &path, bool json) {
   if (opened && walk.fileSize > 0) {
     out["size"] = walk.fileSize;
     text += "size: " + std::to_string(walk.fileSize) + " bytes\n";
+  }
+  if (!sha256.empty()) {
+    out["sha256"] = sha256;
+    text += "sha256: " + sha256 + "\n";
   }
   if (kindKnown) {
     out["kind"] = KindName(walk.kind);
@@ -119,7 +132,12 @@ int RunCheck(const std::string &path, bool json) {
               " bytes, then a pause of " + std::to_string(chunk.delaySeconds) + " s\n";
     }
   }
-  const std::string verdict = opened ? Verdict(outcome) : Plain(InternalString(kCannotOpenString));
+  std::string verdict = opened ? Verdict(outcome) : Plain(InternalString(kCannotOpenString));
+  if (opened && !expected) {
+    verdict = sha256.empty() ? Plain(InternalString(kCannotOpenString))
+                             : "the file's SHA-256 is not the one expected (" +
+                                   Lower(expectSha256) + ")";
+  }
   out["valid"] = valid;
   out["verdict"] = verdict;
   text += "verdict: " + verdict + "\n";

@@ -12,12 +12,6 @@
 #include "tables/upgrade_texts.h"
 #include "upgrade/upgrade.h"
 
-namespace {
-
-constexpr int kBarWidth = 24;
-
-}  // namespace
-
 ConsoleSink::ConsoleSink(const std::string &prefix) : prefix_(prefix) {}
 
 ConsoleSink::~ConsoleSink() {
@@ -143,24 +137,25 @@ void ConsoleSink::ShowProgress(uint64_t done, bool force) {
     board.Message(line);
     return;
   }
-  std::string bar(kBarWidth, '-');
-  for (int i = 0; i < static_cast<int>(fraction * kBarWidth); ++i) bar[i] = '#';
-  std::string speed;
+  // The parts of the line; the board fits them to the terminal's width at each drawing.
+  line_.prefix = prefix_;
+  line_.label = label_;
+  line_.fraction = fraction;
+  line_.percent = static_cast<int>(fraction * 100);
+  line_.amount = amount;
+  line_.rate.clear();
+  line_.left.clear();
   if (!parts_ && seconds > 0.5 && done > 0) {
     const double rate = done / seconds;
-    speed = "  " + Size(static_cast<uint64_t>(rate)) + "/s";
-    if (done < total_) speed += "  " + Duration((total_ - done) / rate) + " left";
+    line_.rate = Size(static_cast<uint64_t>(rate)) + "/s";
+    if (done < total_) line_.left = Duration((total_ - done) / rate) + " left";
   }
-  rowText_ = prefix_ + label_ + " [" + bar + "] " +
-             std::to_string(static_cast<int>(fraction * 100)) + "%  " + amount + speed;
-  board.SetRow(row_, rowText_, force || done >= total_);
+  board.SetRow(row_, line_, force || done >= total_);
 }
 
 void ConsoleSink::EndProgress(const std::string &outcome) {
   active_ = false;
   if (row_ < 0) return;
-  ProgressBoard &board = ProgressBoard::Shared();
-  if (!outcome.empty()) board.SetRow(row_, rowText_ + "  " + outcome, true);
-  board.EndRow(row_);
+  ProgressBoard::Shared().EndRow(row_, outcome);
   row_ = -1;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/progress_line.h"
 #include "device/operation_sink.h"
 
 class ConsoleSink : public OperationSink {
@@ -58,7 +59,7 @@ class ConsoleSink : public OperationSink {
 
   // The progress shown now.
   int row_ = -1;
-  std::string rowText_;  // what the row shows now
+  ProgressLine line_;  // what the row shows now
   bool active_ = false;
   bool parts_ = false;
   std::string label_;

@@ -8,6 +8,7 @@
 
 #include "cli/console.h"
 #include "cli/english_texts.h"
+#include "cli/progress_board.h"
 #include "device/transport.h"
 #include "tables/tables.h"
 
@@ -38,8 +39,10 @@ Upgrades &State() {
   return state;
 }
 
-// Written straight to standard error: a line of the console sink may be half drawn.
-void Tell(const std::string &text) { Err("\nkorvex: " + text + "\n"); }
+// Above the printers' progress rows, as any message: written past them, it would be drawn over
+// at their next redraw. Called with the state's mutex held; the board never asks for that one,
+// so taking the board's own here cannot deadlock.
+void Tell(const std::string &text) { ProgressBoard::Shared().Message("korvex: " + text + "\n"); }
 
 // Under the mutex.
 void StopLocked(Upgrades &state, const std::string &reason) {

@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/english_texts.h"
+#include "cli/file_digest.h"
 #include "cli/interrupts.h"
 #include "cli/printers.h"
 #include "device/transport.h"
@@ -29,6 +30,16 @@ const char kDescription[] =
     "commands, as the Korvex Firmware Tool does, without a window.";
 
 
+const char kSha256Help[] =
+    "the SHA-256 the file must have (64 hexadecimal digits); a file with another one is refused "
+    "before any printer is asked anything (4)";
+
+const CLI::Validator kSha256Text(
+    [](const std::string &text) {
+      return IsSha256Text(text) ? std::string() : "not 64 hexadecimal digits: " + text;
+    },
+    "SHA256");
+
 int Run(int argc, char **argv) {
   TakeInterrupts();
   PrepareConsole();
@@ -37,7 +48,7 @@ int Run(int argc, char **argv) {
   app.require_subcommand(1, 1);
   app.footer(kExitCodesText);
 
-  std::string printer, file;
+  std::string printer, file, checkSha256;
   bool json = false, yes = false, listCommands = false;
   int command = 0;
   const char kPrinterHelp[] =
@@ -86,8 +97,10 @@ int Run(int argc, char **argv) {
                       "with --verify: the firmware version a printer must come back with (else 6)");
   upgrade->add_option("--stall-timeout", upgradeOptions.stallSeconds,
                       "seconds a firmware write may take nothing before that printer's transfer "
-                      "ends with 5 (default 120)")
-      ->check(CLI::PositiveNumber);
+                      "ends with 5 (default 120, at most 4294967)")
+      ->check(CLI::Range(1, kMaxStallSeconds));
+  upgrade->add_option("--expect-sha256", upgradeOptions.expectSha256, kSha256Help)
+      ->check(kSha256Text);
 
   CLI::App *maintenance = app.add_subcommand(
       "maintenance", "Send maintenance command N (1-18; --list shows them) to the printer");
@@ -100,6 +113,7 @@ int Run(int argc, char **argv) {
       "check", "Verify FILE as a whole, without a printer: what it holds and the verdict");
   check->add_option("FILE", file, "the firmware file")->required();
   check->add_flag("--json", json, "JSON on standard output");
+  check->add_option("--expect-sha256", checkSha256, kSha256Help)->check(kSha256Text);
 
   try {
     app.parse(argc, argv);
@@ -127,7 +141,7 @@ int Run(int argc, char **argv) {
   if (maintenance->parsed()) {
     return listCommands ? ListMaintenanceCommands() : RunMaintenance(command, printer, yes);
   }
-  return RunCheck(file, json);
+  return RunCheck(file, json, checkSha256);
 }
 
 }  // namespace

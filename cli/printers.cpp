@@ -4,11 +4,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <mutex>
+#include <utility>
 
 #include "cli/console.h"
 #include "cli/console_sink.h"
 #include "cli/english_texts.h"
+#include "cli/interrupts.h"
 #include "device/discovery.h"
 #include "device/transport.h"
 #include "info/model_identification.h"
@@ -32,42 +33,48 @@ std::string Describe(const FoundPrinter &printer) {
 }  // namespace
 
 // Why there is no printer to work with: the system's reasons, the printers left out.
-void SayNoPrinter() {
+void SayNoPrinter(const std::vector<LeftOutPrinter> &leftOut) {
   const std::string why = WhyNoPrinterIsListed();
   Err("korvex: " + (why.empty() ? Plain(UiText(29)) : why) + "\n");
-  for (const LeftOutPrinter &left : LeftOutPrinters()) {
+  for (const LeftOutPrinter &left : leftOut) {
     Err("korvex: " + left.id + " left out: " + left.reason + "\n");
   }
 }
 
-bool FindPrinters(std::vector<FoundPrinter> *printers) {
+bool FindPrinters(std::vector<FoundPrinter> *printers, std::vector<LeftOutPrinter> *leftOut) {
   printers->clear();
-  PrinterEntry list[kMaxPrinters];
-  const int count = ListPrinterInterfaces(list, kMaxPrinters);
-  if (count < 0) return false;
-  for (int i = 0; i < count; ++i) {
-    const PrinterEntry &entry = list[i];
-    const PrinterPortInfo port = DescribePrinterInterface(entry.devicePath);
+  InterfaceListing listing = ListInterfacesNow();
+  if (leftOut) *leftOut = listing.leftOut;
+  if (!listing.listed) return false;
+  for (ListedInterface &listed : listing.printers) {
     FoundPrinter printer;
-    printer.entry = entry;
-    printer.id = port.id;
-    printer.serial = port.serial;
-    printer.port = port.port;
-    printer.via = port.via;
-    printer.devicePath = OneLine(entry.devicePath);
-    const std::string deviceId = OneLine(entry.deviceId);
+    if (!MakePrinterEntry(listed.devicePath.c_str(), &printer.entry)) continue;
+    printer.id = listed.info.id;
+    printer.serial = listed.info.serial;
+    printer.port = listed.info.port;
+    printer.instance = listed.info.instance;
+    printer.via = listed.info.via;
+    printer.devicePath = OneLine(printer.entry.devicePath);
+    const std::string deviceId = OneLine(printer.entry.deviceId);
     printer.vendorId = deviceId.substr(0, 4);
     printer.productId = deviceId.size() >= 8 ? deviceId.substr(4, 4) : std::string();
-    printer.displayName = OneLine(entry.displayName);
-    printers->push_back(printer);
+    printer.displayName = OneLine(printer.entry.displayName);
+    printer.listed = std::move(listed);
+    printers->push_back(std::move(printer));
   }
   return true;
 }
 
+bool SamePrinter(const FoundPrinter &a, const FoundPrinter &b) {
+  // Without a port there is nothing but the serial number to know it by.
+  if (a.port.empty() || b.port.empty()) return !a.serial.empty() && a.serial == b.serial;
+  return a.port == b.port && a.serial == b.serial;
+}
+
 int RunList(bool json) {
   std::vector<FoundPrinter> printers;
-  const bool listed = FindPrinters(&printers);
-  const std::vector<LeftOutPrinter> leftOut = LeftOutPrinters();
+  std::vector<LeftOutPrinter> leftOut;
+  const bool listed = FindPrinters(&printers, &leftOut);
   if (json) {
     nlohmann::json out = {{"printers", nlohmann::json::array()},
                           {"left_out", nlohmann::json::array()}};
@@ -92,7 +99,7 @@ int RunList(bool json) {
   } else {
     for (const FoundPrinter &printer : printers) Out(Describe(printer) + "\n");
     for (const LeftOutPrinter &left : leftOut) Out(left.id + "  left out: " + left.reason + "\n");
-    if (printers.empty()) SayNoPrinter();
+    if (printers.empty()) SayNoPrinter(leftOut);
   }
   if (!listed) Err("korvex: the system gives no list of USB printers\n");
   return printers.empty() ? kExitNoPrinter : kExitDone;
@@ -127,12 +134,13 @@ int ChoosePrinter(const std::string &wanted, const std::vector<FoundPrinter> &pr
 int FindAndChoosePrinter(const std::string &wanted, std::vector<FoundPrinter> *printers,
                          int *exitCode) {
   *exitCode = kExitNoPrinter;
-  if (!FindPrinters(printers)) {
+  std::vector<LeftOutPrinter> leftOut;
+  if (!FindPrinters(printers, &leftOut)) {
     Err("korvex: the system gives no list of USB printers\n");
     return -1;
   }
   if (printers->empty()) {
-    SayNoPrinter();
+    SayNoPrinter(leftOut);
     return -1;
   }
   const int chosen = ChoosePrinter(wanted, *printers);
@@ -165,13 +173,15 @@ HeldPrinter::~HeldPrinter() { Close(); }
 
 TransportFailure HeldPrinter::Open() {
   PrinterConnection &connection = *connection_;
-  SelectPrinterEntry(connection, found_.entry);
+  SelectListedPrinter(connection, found_.entry, found_.listed);
   IdentifyModel(connection);
-  transport_ = NewPrinterTransport(connection.devicePath);
+  transport_ = NewPrinterTransport(found_.listed);
+  // Known to the stop before it opens: a stop that comes while it opens ends the open.
+  UpgradeInterrupts::Watch(transport_.get());
   // Request/reply mode: the transactions' time-outs, and writes that wait as long as they must.
   if (!transport_->Open(TransportMode::RequestReply)) {
     const TransportFailure failure = transport_->LastFailure();
-    transport_.reset();
+    Close();
     return failure;
   }
   connection.transport = transport_.get();
@@ -180,7 +190,10 @@ TransportFailure HeldPrinter::Open() {
 
 void HeldPrinter::Close() {
   connection_->transport = nullptr;
-  if (transport_) transport_->Close();
+  if (!transport_) return;
+  // Forgotten before it is closed and freed: a stop from now on must not reach it.
+  UpgradeInterrupts::Forget(transport_.get());
+  transport_->Close();
   transport_.reset();
 }
 

@@ -15,23 +15,33 @@ class ConsoleSink;
 class OperationSink;
 
 struct FoundPrinter {
-  PrinterEntry entry;       // as discovery listed it
-  std::string id;           // what --printer takes: lpN or usb:BUS-PORTS on Linux, the device
-                            // path on Windows
-  std::string serial;       // the USB serial number, if any
-  std::string port;         // where it is plugged in (the same after a restart)
-  std::string devicePath;   // the interface's path as discovery admitted it
-  std::string vendorId;     // 4 upper-case hexadecimal digits
+  PrinterEntry entry;        // as discovery admitted it
+  ListedInterface listed;    // as the backend listed it, with what it needs to reach it
+  std::string id;            // what --printer takes: lpN or usb:BUS-PORTS on Linux, the device
+                             // path on Windows
+  std::string serial;        // the USB serial number, if any
+  std::string port;          // where it is plugged in (the same after a restart)
+  std::string instance;      // what a restart changes (its USB device number); may be empty
+  std::string devicePath;    // the interface's path as discovery admitted it
+  std::string vendorId;      // 4 upper-case hexadecimal digits
   std::string productId;
-  std::string displayName;  // as the window program's printer menu shows it
-  std::string via;          // the way to it: "usblp" or "libusb" on Linux; empty on Windows
+  std::string displayName;   // as the window program's printer menu shows it
+  std::string via;           // the way to it: "usblp" or "libusb" on Linux; empty on Windows
 };
 
-// The printers present now. False when the system gives no list. Safe from several threads.
-bool FindPrinters(std::vector<FoundPrinter> *printers);
+// The printers present now, every one of them, and those left out (why, in *leftOut when
+// given). False when the system gives no list. The listing is this call's own: safe from
+// several threads.
+bool FindPrinters(std::vector<FoundPrinter> *printers,
+                  std::vector<LeftOutPrinter> *leftOut = nullptr);
+
+// Whether two listings' printers are the same printer: at the same USB port with the same serial
+// number (one without a serial number: at the same port). Printers whose maker gave every unit
+// one serial number are told apart by their ports.
+bool SamePrinter(const FoundPrinter &a, const FoundPrinter &b);
 
 // Says on standard error why there is no printer to work with.
-void SayNoPrinter();
+void SayNoPrinter(const std::vector<LeftOutPrinter> &leftOut);
 
 // korvex list.
 int RunList(bool json);
@@ -50,7 +60,8 @@ std::string WhyNotOpened(TransportFailure failure);
 
 // A printer an operation runs on: its connection, reporting to the sink given, with the printer
 // held open from Open to the end (usblp admits one open at a time: no other program can take it
-// halfway).
+// halfway). During an upgrade its connection is cancelled with the others when the run is
+// stopped, from its open to its close.
 class HeldPrinter {
  public:
   HeldPrinter(const FoundPrinter &found, OperationSink *sink);
@@ -61,7 +72,8 @@ class HeldPrinter {
   // Selects the printer (an interface bound to another protocol is switched to the
   // bidirectional one), identifies its model and opens it; on failure, why.
   TransportFailure Open();
-  // Lets the printer go (before it restarts, say); the destructor does it too.
+  // Lets the printer go (before it restarts, say); the destructor does it too. Once it returns,
+  // no stop reaches the connection any more.
   void Close();
 
   const FoundPrinter &found() const { return found_; }

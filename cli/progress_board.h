@@ -10,29 +10,34 @@
 #include <string>
 #include <vector>
 
+#include "cli/progress_line.h"
+
 class ProgressBoard {
  public:
   // The board of this run of korvex.
   static ProgressBoard &Shared();
 
   bool Terminal() const { return terminal_; }
-  // A row for a printer's progress; it is drawn once it has text.
+  // A row for a printer's progress; it is drawn once it has a line.
   int AddRow();
-  // The row's text now; drawn at once when force is set, else when the last drawing is a tenth
+  // The row's line now; drawn at once when force is set, else when the last drawing is a tenth
   // of a second old.
-  void SetRow(int row, const std::string &text, bool force);
-  // The row is done: its last text stays where it stands.
-  void EndRow(int row);
+  void SetRow(int row, const ProgressLine &line, bool force);
+  // The row is done, with the outcome after its line when one is given: it leaves the live rows,
+  // and its last line, with everything it told, is written above them, where it stays.
+  void EndRow(int row, const std::string &outcome);
   // Lines above the rows (standard error), written whole.
   void Message(const std::string &lines);
 
  private:
   ProgressBoard();
-  void DrawLocked();
-  void ClearLocked();
+  // What the terminal is sent to redraw the rows, and to erase them.
+  std::string DrawLocked();
+  std::string ClearLocked();
 
   struct Row {
-    std::string text;
+    ProgressLine line;
+    bool shown;  // it has a line to show
     bool live;
   };
   std::mutex mutex_;
@@ -41,3 +46,6 @@ class ProgressBoard {
   size_t drawn_ = 0;  // lines of rows drawn below the messages
   std::chrono::steady_clock::time_point lastDrawn_;
 };
+
+// The columns of the terminal standard error shows on now; 80 when it does not tell.
+int TerminalColumns();

@@ -21,6 +21,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/console_sink.h"
+#include "cli/file_digest.h"
 #include "cli/interrupts.h"
 #include "cli/printers.h"
 #include "cli/verify.h"
@@ -32,6 +33,7 @@
 #include "info/model_identification.h"
 #include "tables/tables.h"
 #include "tables/upgrade_texts.h"
+#include "upgrade/shared_unpacking.h"
 #include "upgrade/upgrade.h"
 
 namespace {
@@ -53,15 +55,22 @@ int Severity(int code) {
   }
 }
 
-// A run's buffers; untouched pages cost no memory, so each is as large as a file may need.
+// The unpacked chunks kept for printers that have yet to send them, at most: an 8 MiB package
+// whole, or a few of the largest blocks.
+constexpr size_t kKeptUnpackedBytes = 64u << 20;
+
+// A run's buffers; untouched pages cost no memory, so each is as large as a file may need. A
+// printer whose walk is handed chunks unpacked for all (shared) needs room for framing alone.
 struct Buffers {
-  explicit Buffers(bool overlapped)
-      : file(new (std::nothrow) unsigned char[kFileBufferSize]),
-        inflate(new (std::nothrow) unsigned char[kInflateBufferSize]),
+  Buffers(bool overlapped, bool shared)
+      : file(new (std::nothrow) unsigned char[shared ? kFramingBytes : kFileBufferSize]),
+        inflate(shared ? nullptr : new (std::nothrow) unsigned char[kInflateBufferSize]),
         transfer(overlapped ? new (std::nothrow) unsigned char[kInflateBufferSize] : nullptr),
-        part(new (std::nothrow) unsigned char[kPartBufferSize]) {}
-  bool Complete() const { return file && inflate && part; }
+        part(new (std::nothrow) unsigned char[shared ? kFramingBytes : kPartBufferSize]),
+        shared(shared) {}
+  bool Complete() const { return file && (inflate || shared) && part; }
   std::unique_ptr<unsigned char[]> file, inflate, transfer, part;
+  bool shared;
 };
 
 // What happened to one printer.
@@ -75,6 +84,7 @@ struct PrinterResult {
   double seconds = 0;
   std::string before, after;  // the firmware versions; empty where not known
   bool unchanged = false;     // back on the version it had before
+  std::string idAfter;        // the id it came back with, when not the one it was chosen by
 };
 
 // What every printer's run shares, read-only once they start.
@@ -84,22 +94,7 @@ struct FleetRun {
   FirmwareKind kind;
   bool several;
   bool overlapped;  // the next block is unpacked while this one is written (one printer)
-};
-
-// A printer's connection, cancelled with the others when the run is stopped.
-class Watched {
- public:
-  explicit Watched(PrinterTransport *transport) : transport_(transport) {
-    if (transport_) UpgradeInterrupts::Watch(transport_);
-  }
-  ~Watched() {
-    if (transport_) UpgradeInterrupts::Forget(transport_);
-  }
-  Watched(const Watched &) = delete;
-  Watched &operator=(const Watched &) = delete;
-
- private:
-  PrinterTransport *transport_;
+  SharedUnpacking *unpacking;  // several printers at once: the file unpacked once for all
 };
 
 std::string Version(const PrinterConnection &connection) {
@@ -157,7 +152,8 @@ void SeeItBack(const FleetRun &fleet, ConsoleSink &sink, PrinterResult *result) 
   FoundPrinter back;
   const RestartSeen seen = WaitForRestart(result->printer, deadline, &back);
   if (seen == RestartSeen::Back && AskVersionUntil(back, &sink, deadline, &result->after)) {
-    result->printer.id = back.id;
+    // The result stays under the id the printer was chosen by; the one it has now is told too.
+    if (back.id != result->printer.id) result->idAfter = back.id;
     const std::string shown = (result->before.empty() ? "?" : result->before) + " -> " +
                               result->after;
     if (!options.expectVersion.empty() && result->after != options.expectVersion) {
@@ -188,6 +184,14 @@ void SeeItBack(const FleetRun &fleet, ConsoleSink &sink, PrinterResult *result) 
     case RestartSeen::Stopped:
       result->message = "stopped by " + UpgradeInterrupts::StopReason() +
                         " while waiting for the printer to restart";
+      break;
+    case RestartSeen::Back:
+      // Back, but it never told its version: asked until the time ran out, or stopped.
+      result->message = UpgradeInterrupts::StopRequested()
+                            ? "stopped by " + UpgradeInterrupts::StopReason() +
+                                  " while asking the printer for its new firmware version"
+                            : "the printer came back but did not tell its firmware version within " +
+                                  std::to_string(options.verifySeconds) + " s";
       break;
     default:
       result->message = "the printer was not back within " + std::to_string(options.verifySeconds) +
@@ -220,6 +224,9 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
     result.message = "stopped before its turn";
     return finish();
   }
+  // From the start: what this printer has yet to send is kept for it while it asks its questions.
+  std::unique_ptr<SharedUnpacking::Share> share(
+      fleet.unpacking ? new SharedUnpacking::Share(*fleet.unpacking) : nullptr);
 
   HeldPrinter printer(found, &sink);
   const TransportFailure failure = printer.Open();
@@ -229,9 +236,8 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
     sink.Say("error: " + result.message);
     return finish();
   }
-  const Watched watched(printer.transport());
   PrinterConnection &connection = printer.connection();
-  connection.stallMilliseconds = static_cast<uint32_t>(options.stallSeconds) * 1000;
+  connection.stallMilliseconds = static_cast<uint32_t>(static_cast<uint64_t>(options.stallSeconds) * 1000);
 
   // The version before, for --verify to compare with (a boot loader may not tell it).
   if (options.verify && connection.protocolFamily != 0 &&
@@ -239,7 +245,8 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
     result.before = Version(connection);
   }
 
-  Buffers buffers(fleet.overlapped);
+  Buffers buffers(fleet.overlapped, share != nullptr);
+  const FirmwareChunkSupplier *supplier = share ? share->Supplier() : nullptr;
   FirmwareFileReader file(options.file.c_str());
   if (!buffers.Complete()) {
     result.message = "not enough memory for the firmware file's buffers";
@@ -254,12 +261,16 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
   UpgradeRun run = {};
   const FirmwareOutcome outcome =
       fleet.kind == FirmwareKind::MultiPart
-          ? CheckAndSendParts(connection, file.Source(), buffers.part.get(), &run, true)
+          ? CheckAndSendParts(connection, file.Source(), buffers.part.get(), &run, true, supplier)
           : CheckAndSendFirmware(connection, file.Source(), buffers.file.get(),
-                                 buffers.inflate.get(), &run, buffers.transfer.get(), true);
+                                 buffers.inflate.get(), &run, buffers.transfer.get(), true,
+                                 supplier);
   file.Close();
+  share.reset();
   sink.EndTransfer();
-  const bool stalled = connection.lastFailure == TransportFailure::TimedOut;
+  // A transfer that delivered every byte is done, whatever an earlier question left behind.
+  const bool stalled = outcome != FirmwareOutcome::Accepted &&
+                       connection.lastFailure == TransportFailure::TimedOut;
   if (outcome == FirmwareOutcome::Interrupted || stalled ||
       (outcome != FirmwareOutcome::Accepted && UpgradeInterrupts::StopRequested())) {
     EndOfCutTransfer(sink, connection, &result);
@@ -290,7 +301,7 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
 // The file checked whole, as the window program checks it before anything is sent, with no
 // printer: a damaged file touches none.
 FirmwareOutcome CheckWholeFile(FirmwareFileReader &file, FirmwareWalk *walk) {
-  Buffers buffers(false);
+  Buffers buffers(false, false);
   if (!buffers.Complete()) return FirmwareOutcome::OpenFailed;
   ConsoleSink sink;
   struct Check {
@@ -361,6 +372,7 @@ void PrintJson(const UpgradeOptions &options, const std::vector<PrinterResult> &
     if (options.verify) {
       one["firmware_after"] = Nullable(r.after);
       one["firmware_unchanged"] = r.unchanged;
+      one["id_after"] = Nullable(r.idAfter);
     }
     printers.push_back(one);
   }
@@ -414,12 +426,13 @@ int EndedEarly(const UpgradeOptions &options, int code, const std::string &why) 
 int RunUpgrade(const UpgradeOptions &options) {
   const UpgradeInterrupts interrupts;
   std::vector<FoundPrinter> found;
-  if (!FindPrinters(&found)) {
+  std::vector<LeftOutPrinter> leftOut;
+  if (!FindPrinters(&found, &leftOut)) {
     Err("korvex: the system gives no list of USB printers\n");
     return EndedEarly(options, kExitNoPrinter, "the system gives no list of USB printers");
   }
   if (found.empty()) {
-    SayNoPrinter();
+    SayNoPrinter(leftOut);
     return EndedEarly(options, kExitNoPrinter, "no printer found");
   }
   std::vector<FoundPrinter> chosen;
@@ -448,6 +461,17 @@ int RunUpgrade(const UpgradeOptions &options) {
     ConsoleSink().Say("error: " + why + " " + Plain(UiTextIn(kEnglish, kDefaultDetailText)));
     return EndedEarly(options, kExitNothingSent, why);
   }
+  if (!options.expectSha256.empty()) {
+    std::string actual;
+    if (!FileHasSha256(checked.Source(), options.expectSha256, &actual)) {
+      const std::string why =
+          actual.empty() ? Plain(InternalString(kCannotOpenString)) + " No printer was touched."
+                         : "the firmware file's SHA-256 is " + actual + ", not the one expected (" +
+                               options.expectSha256 + "). No printer was touched.";
+      ConsoleSink().Say("error: " + why);
+      return EndedEarly(options, kExitNothingSent, why);
+    }
+  }
   FirmwareWalk walk = {};
   const FirmwareOutcome verdict = CheckWholeFile(checked, &walk);
   if (verdict != FirmwareOutcome::Accepted) {
@@ -465,10 +489,19 @@ int RunUpgrade(const UpgradeOptions &options) {
     return EndedEarly(options, kExitNothingSent, why);
   }
 
-  FleetRun fleet = {&options, &checked, walk.kind, chosen.size() > 1, false};
+  FleetRun fleet = {&options, &checked, walk.kind, chosen.size() > 1, false, nullptr};
   const size_t jobs = options.jobs > 0 ? std::min<size_t>(options.jobs, chosen.size())
                                        : chosen.size();
   fleet.overlapped = jobs == 1;
+  // Printers that take the file at once take it unpacked once; one at a time, each printer's
+  // walk unpacks the next block while the printer takes this one.
+  std::unique_ptr<SharedUnpacking> unpacking;
+  if (jobs > 1) {
+    unpacking.reset(new SharedUnpacking(
+        checked.Source(), walk.kind == FirmwareKind::RawImage ? nullptr : walk.productCode,
+        kKeptUnpackedBytes));
+    fleet.unpacking = unpacking.get();
+  }
   std::vector<PrinterResult> results(chosen.size());
   std::atomic<size_t> next{0};
   auto worker = [&]() {

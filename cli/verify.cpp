@@ -2,6 +2,7 @@
 #include "cli/verify.h"
 
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cli/console.h"
@@ -16,22 +17,24 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kLookInterval = std::chrono::milliseconds(200);
 constexpr auto kAskInterval = std::chrono::milliseconds(1000);
 
-// The same printer: the same serial number; without one, the same port.
-bool Same(const FoundPrinter &a, const FoundPrinter &b) {
-  if (!a.serial.empty() || !b.serial.empty()) return a.serial == b.serial;
-  return !a.port.empty() && a.port == b.port;
-}
-
 bool Present(const FoundPrinter &printer, FoundPrinter *now) {
   std::vector<FoundPrinter> printers;
   if (!FindPrinters(&printers)) return false;
-  for (const FoundPrinter &each : printers) {
-    if (Same(each, printer)) {
-      *now = each;
+  for (FoundPrinter &each : printers) {
+    if (SamePrinter(each, printer)) {
+      *now = std::move(each);
       return true;
     }
   }
   return false;
+}
+
+// A pause that a stop ends early.
+void Rest(Clock::duration pause) {
+  const Clock::time_point end = Clock::now() + pause;
+  while (!UpgradeInterrupts::StopRequested() && Clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 }  // namespace
@@ -43,13 +46,17 @@ RestartSeen WaitForRestart(const FoundPrinter &printer, Clock::time_point deadli
     if (UpgradeInterrupts::StopRequested()) return RestartSeen::Stopped;
     FoundPrinter now;
     const bool present = Present(printer, &now);
-    if (!present) gone = true;
+    // Another device number: it went away and came back between two looks.
+    if (!present || (!printer.instance.empty() && !now.instance.empty() &&
+                     now.instance != printer.instance)) {
+      gone = true;
+    }
     if (gone && present) {
       *back = now;
       return RestartSeen::Back;
     }
     if (Clock::now() >= deadline) return gone ? RestartSeen::NotBack : RestartSeen::NotGone;
-    std::this_thread::sleep_for(kLookInterval);
+    Rest(kLookInterval);
   }
 }
 
@@ -64,6 +71,6 @@ bool AskVersionUntil(const FoundPrinter &printer, OperationSink *sink, Clock::ti
     }
     held.Close();
     if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kAskInterval);
+    Rest(kAskInterval);
   }
 }

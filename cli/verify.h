@@ -1,6 +1,8 @@
 // Seeing a printer come back after its upgrade: it installs the firmware and restarts by itself,
-// so it goes away and comes back, with the same USB serial number (without one, at the same USB
-// port), and then tells the firmware version it runs.
+// so it goes away and comes back at the same USB port with the same USB serial number, and then
+// tells the firmware version it runs. A restart is seen by its absence, or, where the system
+// tells it, by the printer's USB device number changing: a printer back within one look was
+// still restarted.
 #pragma once
 
 #include <chrono>
@@ -17,7 +19,8 @@ enum class RestartSeen {
   Stopped,   // the run was stopped meanwhile
 };
 
-// Waits, until deadline, for the printer to go away and come back.
+// Waits, until deadline, for the printer to go away and come back. printer is as the printer was
+// listed before its upgrade.
 RestartSeen WaitForRestart(const FoundPrinter &printer,
                            std::chrono::steady_clock::time_point deadline, FoundPrinter *back);
 

@@ -6,12 +6,17 @@
 #include "os/text.h"
 
 int FormatBounded(wchar_t *out, int capacity, const wchar_t *format, ...) {
-  if (capacity <= 0) return 0;
-  wchar_t text[kFormattedTextUnits];
   va_list arguments;
   va_start(arguments, format);
-  FormatTextV(text, format, arguments);
+  const int stored = FormatBoundedV(out, capacity, format, arguments);
   va_end(arguments);
+  return stored;
+}
+
+int FormatBoundedV(wchar_t *out, int capacity, const wchar_t *format, va_list arguments) {
+  if (capacity <= 0) return 0;
+  wchar_t text[kFormattedTextUnits];
+  FormatTextV(text, format, arguments);
   return CopyBounded(out, capacity, text);
 }
 

@@ -6,12 +6,11 @@
 
 #include "device/packets.h"
 #include "device/transport.h"
+#include "info/information_fields.h"
 
 class OperationSink;
 
 constexpr int kDevicePathUnits = 260;  // 259 characters and the terminator
-constexpr int kDeviceIdUnits = 9;      // vendor id and product id, 4 upper-case hex digits each
-constexpr int kDisplayNameUnits = 128;
 
 struct CommandSlot {
   int readData;      // 1: a data block follows the reply header; anything else: header only
@@ -24,19 +23,6 @@ constexpr int kCommandSlots = 8;
 
 // How many reads the engine spends looking for a reply's header before it gives up.
 constexpr unsigned int kReplySearchReads = 0x40000;
-
-// What the information query reads; capacities include the terminator. The fields keep their
-// values after a query until the next one starts.
-struct InformationFields {
-  wchar_t modelCode[9];
-  wchar_t firmwareVersion[16];
-  wchar_t productCode[11];
-  wchar_t macAddress[18];
-  wchar_t memorySize[5];
-  wchar_t versionText[128];
-  wchar_t deviceCode[42];
-  wchar_t infoText[1024];  // the seven-line information text, shown after every answer
-};
 
 struct PrinterConnection {
   // The printer, as discovery listed it and selection made it current.

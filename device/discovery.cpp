@@ -54,21 +54,14 @@ struct Listing {
 // full, which ends the walk.
 bool AcceptDevicePath(void *context, const wchar_t *devicePath) {
   auto *listing = static_cast<Listing *>(context);
-  wchar_t lowered[kDevicePathUnits];
-  if (Lowered(devicePath, lowered) && Admitted(lowered)) {
-    PrinterEntry &entry = listing->list[listing->count];
-    FormatBounded(entry.devicePath, kDevicePathUnits, InternalString(kCopyFormat), devicePath);
-    const auto digit = [&](int position) {
-      return static_cast<int>(UpperAscii(lowered[position]));
-    };
-    FormatBounded(entry.deviceId, kDeviceIdUnits, InternalString(kDeviceIdFormat),
-                  digit(kVendorDigits[0]), digit(kVendorDigits[1]), digit(kVendorDigits[2]),
-                  digit(kVendorDigits[3]), digit(kProductDigits[0]), digit(kProductDigits[1]),
-                  digit(kProductDigits[2]), digit(kProductDigits[3]));
-    ComposeDisplayName(entry.deviceId, entry.displayName);
-    ++listing->count;
-  }
+  if (MakePrinterEntry(devicePath, &listing->list[listing->count])) ++listing->count;
   return listing->count < listing->capacity;
+}
+
+void MakeCurrent(PrinterConnection &connection, const PrinterEntry &entry) {
+  FormatBounded(connection.devicePath, kDevicePathUnits, InternalString(kCopyFormat),
+                entry.devicePath);
+  FormatBounded(connection.deviceId, kDeviceIdUnits, InternalString(kCopyFormat), entry.deviceId);
 }
 
 }  // namespace
@@ -76,6 +69,20 @@ bool AcceptDevicePath(void *context, const wchar_t *devicePath) {
 bool AdmitsDevicePath(const wchar_t *devicePath) {
   wchar_t lowered[kDevicePathUnits];
   return Lowered(devicePath, lowered) && Admitted(lowered);
+}
+
+bool MakePrinterEntry(const wchar_t *devicePath, PrinterEntry *entry) {
+  wchar_t lowered[kDevicePathUnits];
+  if (!Lowered(devicePath, lowered) || !Admitted(lowered)) return false;
+  std::memset(entry, 0, sizeof *entry);
+  FormatBounded(entry->devicePath, kDevicePathUnits, InternalString(kCopyFormat), devicePath);
+  const auto digit = [&](int position) { return static_cast<int>(UpperAscii(lowered[position])); };
+  FormatBounded(entry->deviceId, kDeviceIdUnits, InternalString(kDeviceIdFormat),
+                digit(kVendorDigits[0]), digit(kVendorDigits[1]), digit(kVendorDigits[2]),
+                digit(kVendorDigits[3]), digit(kProductDigits[0]), digit(kProductDigits[1]),
+                digit(kProductDigits[2]), digit(kProductDigits[3]));
+  ComposeDisplayName(entry->deviceId, entry->displayName);
+  return true;
 }
 
 int ListPrinterInterfaces(PrinterEntry *list, int capacity) {
@@ -88,8 +95,12 @@ int ListPrinterInterfaces(PrinterEntry *list, int capacity) {
 }
 
 int SelectPrinterEntry(PrinterConnection &connection, const PrinterEntry &entry) {
-  FormatBounded(connection.devicePath, kDevicePathUnits, InternalString(kCopyFormat),
-                entry.devicePath);
-  FormatBounded(connection.deviceId, kDeviceIdUnits, InternalString(kCopyFormat), entry.deviceId);
+  MakeCurrent(connection, entry);
   return SwitchToBidirectionalProtocol(connection.devicePath);
+}
+
+int SelectListedPrinter(PrinterConnection &connection, const PrinterEntry &entry,
+                        const ListedInterface &listed) {
+  MakeCurrent(connection, entry);
+  return SwitchToBidirectionalProtocol(listed);
 }

@@ -28,12 +28,14 @@ class TransactionPrinter {
  public:
   TransactionPrinter(PrinterConnection &connection, TransportMode mode)
       : connection_(connection), printer_(connection.transport) {
+    // What failed before belongs to the step before: a held connection still tells it.
+    connection_.lastFailure = TransportFailure::None;
     if (printer_ == nullptr) {
       own_ = NewPrinterTransport(connection.devicePath);
       printer_ = own_.get();
       opened_ = printer_->Open(mode);
+      Note();
     }
-    Note();
   }
   ~TransactionPrinter() {
     Note();

@@ -74,7 +74,53 @@ class PrinterTransport {
   virtual TransportFailure LastFailure() const = 0;
 };
 
-// A connection to the printer at devicePath, one that discovery listed. Not yet open.
+// What the backend knows of a printer it listed, for the command line.
+struct PrinterPortInfo {
+  std::string id;        // what --printer takes: lpN or usb:BUS-PORTS on Linux, the device path
+                         // on Windows
+  std::string serial;    // the USB serial number, when the device has one
+  std::string node;      // where it is opened: /dev/usb/lpN, /dev/bus/usb/BBB/DDD, or the path
+  std::string port;      // where it is plugged in, the same after it restarts: its USB device on
+                         // Linux (e.g. "1-2"), the device path on Windows
+  std::string via;       // the way to it where a system has several: "usblp" or "libusb" on
+                         // Linux; empty on Windows
+  std::string instance;  // what changes when the printer restarts although it stays at its port:
+                         // its USB bus and device number on Linux ("1:7"; a new device number
+                         // is given at every enumeration); empty where the system does not tell
+};
+
+// A printer the backend saw but does not list, and why, with what to do about it.
+struct LeftOutPrinter {
+  std::string id;
+  std::string reason;
+};
+
+// What the backend needs to reach a printer it listed (the Linux backend: its way, its node,
+// where it is plugged in); each backend defines it, the protocol never looks inside.
+struct BackendPrinter;
+
+// One printer interface as a listing found it.
+struct ListedInterface {
+  std::wstring devicePath;
+  PrinterPortInfo info;
+  std::shared_ptr<const BackendPrinter> backend;  // null where the device path says it all
+};
+
+// Everything one listing found, as a value: nothing of it is kept where another thread's listing
+// could change it, so several printers' threads list and connect at once.
+struct InterfaceListing {
+  bool listed = false;                    // false when the system gives no list at all
+  std::vector<ListedInterface> printers;  // every printer interface, in the system's order
+  std::vector<LeftOutPrinter> leftOut;    // those seen but not listed (Linux: no device file,
+                                          // no permission, no USB ids, another maker's)
+};
+InterfaceListing ListInterfacesNow();
+
+// A connection to a printer of a listing. Not yet open.
+std::unique_ptr<PrinterTransport> NewPrinterTransport(const ListedInterface &printer);
+// A connection to the printer at devicePath, as the window program opens the printer it chose
+// from its menu: the Windows backend opens the path itself; the Linux backend looks the path up
+// in a listing made for it. Not yet open.
 std::unique_ptr<PrinterTransport> NewPrinterTransport(const wchar_t *devicePath);
 
 // Calls visit with the device path of each USB printer interface present now, in the system's
@@ -82,43 +128,17 @@ std::unique_ptr<PrinterTransport> NewPrinterTransport(const wchar_t *devicePath)
 // call from several threads, also while connections are made and used.
 // A device path here has the form of a Windows USB printer interface path:
 // \\?\usb#vid_XXXX&pid_YYYY#SERIAL#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}; the Linux backend
-// gives each usblp printer a path of that form and opens its /dev/usb/lpN for it.
+// gives each printer a path of that form.
 bool EnumeratePrinterInterfaces(bool (*visit)(void *context, const wchar_t *devicePath),
                                 void *context);
 
 // Makes a printer that was just chosen ready for raw traffic: an interface in IPP-over-USB mode
 // is switched back to the bidirectional protocol. 1 when the device cannot be opened for that,
-// else 0. Where the driver cannot be in IPP mode (usblp) there is nothing to do.
+// else 0. Where the driver cannot be in IPP mode (usblp) there is nothing to do; a printer
+// reached through libusb is switched as its connection claims the interface.
 int SwitchToBidirectionalProtocol(const wchar_t *devicePath);
+int SwitchToBidirectionalProtocol(const ListedInterface &printer);
 
-// Whether a printer it listed can be opened now, for the command line to explain what would go
-// wrong: None, or why not. The Linux backend opens and closes the device (usblp admits one open
-// at a time, so another program's hold shows here); the Windows backend says None without
-// trying, since its interfaces are opened shared and an operation's own open says what failed.
-TransportFailure ProbePrinter(const wchar_t *devicePath);
-
-// What the backend knows of a device path it listed, for the command line.
-struct PrinterPortInfo {
-  std::string id;      // what --printer takes: lpN or usb:BUS-PORTS on Linux, the device path
-                       // on Windows
-  std::string serial;  // the USB serial number, when the device has one
-  std::string node;    // where it is opened: /dev/usb/lpN, or the device path
-  std::string port;    // where it is plugged in, the same after it restarts: its USB device on
-                       // Linux (e.g. "1-2"), the device path on Windows
-  std::string via;     // the way to it where a system has several: "usblp" or "libusb" on
-                       // Linux; empty on Windows
-};
-PrinterPortInfo DescribePrinterInterface(const wchar_t *devicePath);
-
-// A printer the backend saw but does not list, and why, with what to do about it.
-struct LeftOutPrinter {
-  std::string id;
-  std::string reason;
-};
-// The printers the last EnumeratePrinterInterfaces left out (the Linux backend: no device file,
-// no permission, no USB ids, a device of another maker); none on Windows, where the system
-// lists only usable interfaces.
-std::vector<LeftOutPrinter> LeftOutPrinters();
 // When no printer was listed at all: why, and what to do (the Linux backend: the usblp module is
 // not loaded, a program holds the interface through libusb, an IPP-only printer, ...). Lines
 // separated by "\n"; empty where nothing more can be said.

@@ -12,6 +12,7 @@ struct Walker {
   const FirmwareBuffers *buffers;
   const FirmwareWalkHooks *hooks;
   FirmwareWalk *walk;
+  uint64_t position;  // where the source stands, for a supplier to find a chunk's bytes
 };
 
 // Records a refusal (the first one decides the outcome) and asks whether to go on.
@@ -24,7 +25,56 @@ bool Refuse(Walker &w, FirmwareOutcome outcome, uint32_t index = 0, uint32_t val
 
 bool Read(Walker &w, unsigned char *out, uint32_t count, uint32_t *got) {
   *got = 0;
-  return w.source->Read(w.source->context, out, count, got);
+  const bool read = w.source->Read(w.source->context, out, count, got);
+  w.position += *got;
+  return read;
+}
+
+bool SeekTo(Walker &w, uint64_t offset) {
+  if (offset > UINT32_MAX || !w.source->Seek(w.source->context, static_cast<uint32_t>(offset))) {
+    return false;
+  }
+  w.position = offset;
+  return true;
+}
+
+// The bytes of one chunk whose stored bytes stand at the source's position: a block read,
+// decrypted and inflated, a raw read as it is, a part read and decrypted. The walk makes them in
+// its own buffers, or takes them from the supplier and moves the source past them. A block or
+// part that the file holds only in part is neither decrypted nor inflated.
+SuppliedChunk Unpack(Walker &w, FirmwareKind kind, uint32_t index, uint32_t storedLength) {
+  SuppliedChunk chunk = {false, 0, -1, nullptr};
+  const FirmwareChunkSupplier *supplier = w.buffers->supplier;
+  if (supplier != nullptr) {
+    const uint64_t at = w.position;
+    if (at > UINT32_MAX || !supplier->Take(supplier->context, kind, index,
+                                           static_cast<uint32_t>(at), storedLength, &chunk)) {
+      return SuppliedChunk{false, 0, -1, nullptr};
+    }
+    // A raw read ends where the file does; a block or part is skipped whole.
+    if (!SeekTo(w, at + (kind == FirmwareKind::RawImage ? chunk.got : storedLength))) {
+      chunk.read = false;
+    }
+    return chunk;
+  }
+  unsigned char *stored = kind == FirmwareKind::MultiPart ? w.buffers->part : w.buffers->file;
+  chunk.read = Read(w, stored, storedLength, &chunk.got);
+  chunk.data = stored;
+  chunk.inflated = static_cast<int32_t>(chunk.got);
+  if (!chunk.read || kind == FirmwareKind::RawImage || chunk.got < storedLength) return chunk;
+  if (kind == FirmwareKind::MultiPart) {
+    DecryptPartData(w.walk->productCode, stored, storedLength);
+    return chunk;
+  }
+  DecryptBlockHead(w.walk->productCode, stored, storedLength);
+  chunk.inflated = InflateBlock(stored, storedLength, w.buffers->inflate);
+  chunk.data = w.buffers->inflate;
+  return chunk;
+}
+
+// The walk is done with the chunk Unpack gave it last.
+void GiveBack(Walker &w) {
+  if (w.buffers->supplier != nullptr) w.buffers->supplier->Give(w.buffers->supplier->context);
 }
 
 bool Send(Walker &w, const FirmwareChunk &chunk) {
@@ -37,27 +87,33 @@ bool Send(Walker &w, const FirmwareChunk &chunk) {
 }
 
 // The probe of a single-image package: reads, decrypts and inflates the first block to see
-// whether it is firmware at all, before the printer is told anything. Returns false when the
-// walk must stop.
-bool ProbeFirstBlock(Walker &w, const unsigned char *header) {
+// whether it is firmware at all, before the printer is told anything; *recognised tells. Returns
+// false when the walk must stop.
+bool ProbeFirstBlock(Walker &w, const unsigned char *header, bool *recognised) {
+  *recognised = false;
   const uint32_t length = ReadLittleEndian32(header + kFirstBlockLengthOffset);
   if (length == 0 || length > kMaxFirstBlockLength) {
     // The loop reads the same block again and judges it by its own bounds.
     return Refuse(w, FirmwareOutcome::FirstBlockLengthRefused, 0, length);
   }
-  if (!w.source->Seek(w.source->context, kFirstBlockDataOffset)) {
+  if (!SeekTo(w, kFirstBlockDataOffset)) {
     Refuse(w, FirmwareOutcome::ProbeSeekFailed);
     return false;
   }
-  uint32_t got;
-  if (!Read(w, w.buffers->file, length, &got) || got < length) {
-    return Refuse(w, FirmwareOutcome::FirstBlockReadFailed, 0, got);
+  const SuppliedChunk block = Unpack(w, FirmwareKind::SingleImage, 0, length);
+  if (!block.read || block.got < length) {
+    GiveBack(w);
+    return Refuse(w, FirmwareOutcome::FirstBlockReadFailed, 0, block.got);
   }
-  DecryptBlockHead(w.walk->productCode, w.buffers->file, length);
-  const int32_t inflated = InflateBlock(w.buffers->file, length, w.buffers->inflate);
   w.walk->probed = true;
-  w.walk->probeResult = inflated;
-  if (inflated < 0) return Refuse(w, FirmwareOutcome::FirstBlockInflateFailed, 0, length, inflated);
+  w.walk->probeResult = block.inflated;
+  if (block.inflated >= 0) {
+    *recognised = IsFirmwareContent(block.data, static_cast<uint32_t>(block.inflated));
+  }
+  GiveBack(w);
+  if (block.inflated < 0) {
+    return Refuse(w, FirmwareOutcome::FirstBlockInflateFailed, 0, length, block.inflated);
+  }
   return true;
 }
 
@@ -81,38 +137,48 @@ void WalkBlocks(Walker &w) {
       Refuse(w, FirmwareOutcome::BlockTooLong, index, length);
       return;
     }
-    if (!Read(w, file, length, &got)) {
+    const SuppliedChunk block = Unpack(w, FirmwareKind::SingleImage, index, length);
+    if (!block.read) {
+      GiveBack(w);
       Refuse(w, FirmwareOutcome::BlockReadFailed, index, length);
       return;
     }
-    if (got < length) {
-      Refuse(w, FirmwareOutcome::BlockShort, index, got);
+    if (block.got < length) {
+      GiveBack(w);
+      Refuse(w, FirmwareOutcome::BlockShort, index, block.got);
       return;
     }
-    DecryptBlockHead(w.walk->productCode, file, length);
-    const int32_t inflated = InflateBlock(file, length, w.buffers->inflate);
-    if (inflated < 0) {
+    if (block.inflated < 0) {
+      GiveBack(w);
       // The next block_length still stands right after this block, so the walk can go on.
-      if (!Refuse(w, FirmwareOutcome::BlockInflateFailed, index, length, inflated)) return;
+      if (!Refuse(w, FirmwareOutcome::BlockInflateFailed, index, length, block.inflated)) return;
       continue;
     }
-    const FirmwareChunk chunk = {index, length, w.buffers->inflate,
-                                 static_cast<uint32_t>(inflated), 0};
-    if (!Send(w, chunk)) return;
+    const FirmwareChunk chunk = {index, length, block.data, static_cast<uint32_t>(block.inflated),
+                                 0};
+    const bool sent = Send(w, chunk);
+    GiveBack(w);
+    if (!sent) return;
   }
 }
 
 // The transfer loop of a raw image, from offset 0: the file as it is, 4 MiB at a time.
 void WalkRawImage(Walker &w) {
   for (uint32_t index = 0;; ++index) {
-    uint32_t got;
-    if (!Read(w, w.buffers->file, kRawImageReadLength, &got)) {
+    const SuppliedChunk raw = Unpack(w, FirmwareKind::RawImage, index, kRawImageReadLength);
+    if (!raw.read) {
+      GiveBack(w);
       Refuse(w, FirmwareOutcome::RawReadFailed, index);
       return;
     }
-    if (got == 0) return;
-    const FirmwareChunk chunk = {index, got, w.buffers->file, got, 0};
-    if (!Send(w, chunk)) return;
+    if (raw.got == 0) {
+      GiveBack(w);
+      return;
+    }
+    const FirmwareChunk chunk = {index, raw.got, raw.data, raw.got, 0};
+    const bool sent = Send(w, chunk);
+    GiveBack(w);
+    if (!sent) return;
   }
 }
 
@@ -122,7 +188,7 @@ void WalkMultiPart(Walker &w) {
   FirmwareWalk *walk = w.walk;
   unsigned char *part = w.buffers->part;
   // A run that could not allocate its part buffer stops here, as if the file would not reopen.
-  if (part == nullptr || !w.source->Seek(w.source->context, 0)) {
+  if (part == nullptr || !SeekTo(w, 0)) {
     Refuse(w, FirmwareOutcome::OpenFailed);
     return;
   }
@@ -169,18 +235,25 @@ void WalkMultiPart(Walker &w) {
       Refuse(w, FirmwareOutcome::PartTooLong, index, length);
       return;
     }
-    if (!Read(w, part, length, &got) || got < length) {
-      Refuse(w, FirmwareOutcome::PartReadFailed, index, got);
+    const SuppliedChunk data = Unpack(w, FirmwareKind::MultiPart, index, length);
+    if (!data.read || data.got < length) {
+      GiveBack(w);
+      Refuse(w, FirmwareOutcome::PartReadFailed, index, data.got);
       return;
     }
-    DecryptPartData(walk->productCode, part, length);
-    if (!IsPartContent(part, length)) {
+    if (!IsPartContent(data.data, length)) {
+      GiveBack(w);
       if (!Refuse(w, FirmwareOutcome::PartNotRecognised, index, length)) return;
       continue;
     }
-    if (delayRefused) continue;
-    const FirmwareChunk chunk = {index, length, part, length, delay};
-    if (!Send(w, chunk)) return;
+    if (delayRefused) {
+      GiveBack(w);
+      continue;
+    }
+    const FirmwareChunk chunk = {index, length, data.data, length, delay};
+    const bool sent = Send(w, chunk);
+    GiveBack(w);
+    if (!sent) return;
   }
 }
 
@@ -189,7 +262,7 @@ void WalkMultiPart(Walker &w) {
 FirmwareOutcome WalkFirmwareFile(const FirmwareSource *source, const FirmwareBuffers *buffers,
                                  const FirmwareWalkHooks *hooks, FirmwareWalk *walk) {
   *walk = FirmwareWalk{};
-  Walker w = {source, buffers, hooks, walk};
+  Walker w = {source, buffers, hooks, walk, 0};
   unsigned char *header = buffers->file;
 
   uint32_t got;
@@ -224,10 +297,8 @@ FirmwareOutcome WalkFirmwareFile(const FirmwareSource *source, const FirmwareBuf
           !Refuse(w, FirmwareOutcome::ProductCodeRefused)) {
         return walk->firstRefusal.outcome;
       }
-      if (!ProbeFirstBlock(w, header)) return walk->firstRefusal.outcome;
+      if (!ProbeFirstBlock(w, header, &recognised)) return walk->firstRefusal.outcome;
       judged = walk->probed && walk->probeResult >= 0;
-      recognised = judged && IsFirmwareContent(buffers->inflate,
-                                               static_cast<uint32_t>(walk->probeResult));
       break;
   }
   if (judged && !recognised && !Refuse(w, FirmwareOutcome::ContentNotRecognised)) {
@@ -239,7 +310,7 @@ FirmwareOutcome WalkFirmwareFile(const FirmwareSource *source, const FirmwareBuf
     return walk->firstRefusal.outcome;
   }
   const bool package = walk->kind == FirmwareKind::SingleImage;
-  if (!source->Seek(source->context, package ? kFirstBlockLengthOffset : 0)) {
+  if (!SeekTo(w, package ? kFirstBlockLengthOffset : 0)) {
     Refuse(w, FirmwareOutcome::LoopSeekFailed);
     return walk->firstRefusal.outcome;
   }

@@ -23,13 +23,40 @@ struct FirmwareSource {
   bool (*Size)(void *context, uint64_t *size);
 };
 
+// One chunk's bytes as a supplier hands them to a walk (FirmwareChunkSupplier).
+struct SuppliedChunk {
+  bool read;                  // the stored bytes could be read
+  uint32_t got;               // how many of the stored bytes the file held
+  int32_t inflated;           // a block's InflateBlock result: its length, or a failure
+  const unsigned char *data;  // what is sent: the inflated block, the raw read, the decrypted
+                              // part; valid until the chunk is given back
+};
+
+// Where a walk gets the bytes of each chunk when several walks of one unchanged, checked file
+// share them (several printers, one file): a block read and inflated, a raw read, a part read
+// and decrypted, each made once for all of them instead of once for each, in buffers of the
+// supplier's. The walk still reads the file's framing (headers, lengths) itself.
+struct FirmwareChunkSupplier {
+  void *context;
+  // The chunk of index whose stored bytes are storedLength bytes at offset in the file. False
+  // when the supplier has no memory for it (the walk refuses it as a failed read).
+  bool (*Take)(void *context, FirmwareKind kind, uint32_t index, uint32_t offset,
+               uint32_t storedLength, SuppliedChunk *chunk);
+  // The walk is done with the chunk it took last.
+  void (*Give)(void *context);
+};
+
 // The run's buffers, allocated by the caller: file kFileBufferSize, inflate kInflateBufferSize,
 // part kPartBufferSize (needed for a multi-part package only; null refuses one as OpenFailed).
+// With a supplier, the walk reads only framing into them: file and part need kFramingBytes, and
+// inflate is not used.
 struct FirmwareBuffers {
   unsigned char *file;
   unsigned char *inflate;
   unsigned char *part;
+  const FirmwareChunkSupplier *supplier = nullptr;
 };
+constexpr size_t kFramingBytes = 64;
 
 // Where a walk stopped. Each failure has its failure text (FirmwareFailureText); those from
 // LoopSeekFailed on arise in the transfer loop and are reported in the composed loop form.

@@ -12,6 +12,7 @@
 #include "info/device_code.h"
 #include "info/model_identification.h"
 #include "info/reply_parsers.h"
+#include "os/text.h"
 #include "tables/tables.h"
 
 namespace {
@@ -112,7 +113,12 @@ int Step(PrinterConnection &connection, int step, int length) {
     case 2: return ParseProductCodeReply(reply, length, fields.productCode);
     case 3: return ParseMacAddressReply(family, reply, length, fields.macAddress);
     case 4: return ParseMemorySizeReply(family, reply, length, fields.memorySize);
-    default: return ParseVersionTextReply(family, reply, length, fields.versionText);
+    default: {
+      unsigned char shown[kReplyBlockBytes];
+      const size_t count = ParseVersionTextReply(family, reply, length, shown);
+      if (length > 0) ShowVersionText(shown, count, fields.versionText);
+      return 0;
+    }
   }
 }
 
@@ -150,6 +156,20 @@ void ShowInformationText(PrinterConnection &connection, int lastStep) {
 }
 
 }  // namespace
+
+void ShowVersionText(const unsigned char *bytes, size_t count,
+                     wchar_t (&text)[kVersionTextUnits]) {
+  wchar_t decoded[kReplyBlockBytes + 1] = {};
+  const int units = count ? DecodeUtf8(bytes, static_cast<int>(count), decoded, kReplyBlockBytes)
+                          : 0;
+  // Cut to the field, never between the two halves of a surrogate pair.
+  int keep = units < kVersionTextUnits - 1 ? units : kVersionTextUnits - 1;
+  if (keep == kVersionTextUnits - 1 && decoded[keep - 1] >= 0xD800 && decoded[keep - 1] <= 0xDBFF) {
+    keep -= 1;
+  }
+  decoded[keep] = 0;
+  CopyBounded(text, kVersionTextUnits, decoded);
+}
 
 int PrepareInformationQuery(PrinterConnection &connection) {
   if (IsFirmwareOnlyDevice(connection.deviceId)) return 1;

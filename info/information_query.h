@@ -2,6 +2,8 @@
 // information fields and the seven-line information text.
 #pragma once
 
+#include <cstddef>
+
 #include "device/connection.h"
 
 constexpr int kInformationSteps = 6;
@@ -32,3 +34,8 @@ InformationQueryResult AskInformationQuestions(PrinterConnection &connection);
 // The firmware version alone (the query's second question, of the connection's family, which
 // must be known): into connection.fields.firmwareVersion. 0, or 1 when it could not be read.
 int AskFirmwareVersion(PrinterConnection &connection);
+
+// The version text's bytes as shown (ParseVersionTextReply) decoded from UTF-8 into the field,
+// cut to it, never between the two halves of a surrogate pair.
+void ShowVersionText(const unsigned char *bytes, size_t count,
+                     wchar_t (&text)[kVersionTextUnits]);

@@ -6,24 +6,24 @@
 #include <cwchar>
 
 #include "device/bounded_format.h"
+#include "device/packets.h"
 #include "info/reply_checks.h"
-#include "os/text.h"
 #include "tables/tables.h"
 
 namespace {
 
 constexpr size_t kPrintNameMaxBytes = 245;
 
-// Formats into a scratch buffer of wsprintfW's full size, then copies what fits the field:
-// no value can run past its field, whatever the printer sent.
+// Formats into a scratch buffer one unit larger than the field, then copies it when it fits: no
+// value can run past its field, whatever the printer sent, and one cut short is no value.
 template <int N>
 bool FormatIntoField(wchar_t (&field)[N], const wchar_t *format, ...) {
-  wchar_t formatted[kFormattedTextUnits];
+  wchar_t formatted[N + 1];
   va_list arguments;
   va_start(arguments, format);
-  const int length = FormatTextV(formatted, format, arguments);
+  const int length = FormatBoundedV(formatted, N + 1, format, arguments);
   va_end(arguments);
-  if (length < 0 || length >= N) return false;
+  if (length >= N) return false;
   CopyBounded(field, N, formatted);
   return true;
 }
@@ -37,7 +37,7 @@ void WidenIntoField(wchar_t (&field)[N], const unsigned char *bytes, size_t coun
 
 }  // namespace
 
-int ParseModelReply(int family, const unsigned char *reply, int length, wchar_t (&modelCode)[9]) {
+int ParseModelReply(int family, const unsigned char *reply, int length, wchar_t (&modelCode)[kModelCodeUnits]) {
   if (family == 1) {
     if (length != 16) return 1;
     return FormatIntoField(modelCode, InternalString(111), reply[6], reply[7], reply[8], reply[9])
@@ -70,7 +70,7 @@ void ParsePrintNameReply(unsigned char *reply, const wchar_t *deviceId,
 }
 
 int ParseFirmwareVersionReply(int family, const unsigned char *reply, int length,
-                              wchar_t (&version)[16], bool *needsKernel) {
+                              wchar_t (&version)[kFirmwareVersionUnits], bool *needsKernel) {
   *needsKernel = false;
   if (family == 1) {
     if (length != 16 || !AreVersionBytes(reply + 6)) return 1;
@@ -88,7 +88,7 @@ int ParseFirmwareVersionReply(int family, const unsigned char *reply, int length
 }
 
 int ParseKernelVersionReply(const unsigned char *reply, int length,
-                            const unsigned char *firmwareReply, wchar_t (&version)[16]) {
+                            const unsigned char *firmwareReply, wchar_t (&version)[kFirmwareVersionUnits]) {
   if (length <= 6 || !AreVersionBytes(reply) || reply[1] != '.') return 1;
   unsigned char both[15];
   std::memcpy(both, reply, 7);
@@ -98,26 +98,26 @@ int ParseKernelVersionReply(const unsigned char *reply, int length,
   return 0;
 }
 
-bool ReportsProductDate(const wchar_t (&version)[16]) {
+bool ReportsProductDate(const wchar_t (&version)[kFirmwareVersionUnits]) {
   const wchar_t *marks = InternalString(72);
   return version[0] == marks[1] || version[0] == marks[2] || version[2] == marks[3];
 }
 
-int ParseProductCodeReply(const unsigned char *reply, int length, wchar_t (&code)[11]) {
+int ParseProductCodeReply(const unsigned char *reply, int length, wchar_t (&code)[kProductCodeUnits]) {
   if (length < 0 || !IsProductCodeReply(reply, length)) return 1;
   WidenIntoField(code, reply, 10);
   return 0;
 }
 
 int ParseMacAddressReply(int family, const unsigned char *reply, int length,
-                         wchar_t (&address)[18]) {
+                         wchar_t (&address)[kMacAddressUnits]) {
   if (length < 0) return 0;
   const size_t textLength = MacAddressLength(family, reply, length);
   if (textLength) WidenIntoField(address, reply, textLength);
   return 0;
 }
 
-int ParseMemorySizeReply(int family, const unsigned char *reply, int length, wchar_t (&size)[5]) {
+int ParseMemorySizeReply(int family, const unsigned char *reply, int length, wchar_t (&size)[kMemorySizeUnits]) {
   unsigned int value = 0;
   if (family == 1) {
     if (length != 16) return 1;
@@ -131,17 +131,7 @@ int ParseMemorySizeReply(int family, const unsigned char *reply, int length, wch
   return FormatIntoField(size, InternalString(113), value) ? 0 : 1;
 }
 
-int ParseVersionTextReply(int family, unsigned char *reply, int length, wchar_t (&text)[128]) {
+size_t ParseVersionTextReply(int family, unsigned char *reply, int length, unsigned char *out) {
   if (length <= 0) return 0;
-  unsigned char copy[kReplyBlockBytes];
-  const size_t copied = NormaliseVersionText(family == 2 ? 2 : 1, reply, length, copy);
-  wchar_t decoded[kReplyBlockBytes + 1] = {};
-  const int units =
-      copied ? DecodeUtf8(copy, static_cast<int>(copied), decoded, kReplyBlockBytes) : 0;
-  // Cut to the field, never between the two halves of a surrogate pair.
-  int keep = units < 127 ? units : 127;
-  if (keep == 127 && decoded[126] >= 0xD800 && decoded[126] <= 0xDBFF) keep = 126;
-  decoded[keep] = 0;
-  CopyBounded(text, 128, decoded);
-  return 0;
+  return NormaliseVersionText(family == 2 ? 2 : 1, reply, static_cast<size_t>(length), out);
 }

@@ -38,6 +38,8 @@ int SendOn(PrinterConnection &connection, PrinterTransport &printer, const unsig
 
 int SendFirmwareData(PrinterConnection &connection, const unsigned char *data, uint32_t length,
                      uint32_t total, uint32_t base, int progressOn) {
+  // A question before it may have timed out; this transfer is judged by its own writes.
+  connection.lastFailure = TransportFailure::None;
   if (connection.transport != nullptr) {
     return SendOn(connection, *connection.transport, data, length, total, base, progressOn);
   }

@@ -269,12 +269,12 @@ const wchar_t *CategoryNote(int language, int category) {
 FirmwareOutcome CheckAndSendFirmware(PrinterConnection &connection, const FirmwareSource &file,
                                      unsigned char *fileBuffer, unsigned char *inflateBuffer,
                                      UpgradeRun *run, unsigned char *transferBuffer,
-                                     bool fileChecked) {
+                                     bool fileChecked, const FirmwareChunkSupplier *supplier) {
   OverlappedTransfer overlapped(transferBuffer, connection);
   RunState firmware = {&connection,      run,  {file, 0, 0}, &overlapped, FirmwareOutcome::Accepted,
                        fileChecked};
   // No part buffer: the walk then stops a multi-part package right after recognising it.
-  const FirmwareBuffers buffers = {fileBuffer, inflateBuffer, nullptr};
+  const FirmwareBuffers buffers = {fileBuffer, inflateBuffer, nullptr, supplier};
   const FirmwareSource counted = CountingSource(&firmware.counted);
   const FirmwareWalkHooks checkHooks = {&firmware, CheckPackageProductCode, nullptr, AcceptFile,
                                         CheckChunk, nullptr};
@@ -295,14 +295,15 @@ FirmwareOutcome CheckAndSendFirmware(PrinterConnection &connection, const Firmwa
 }
 
 FirmwareOutcome CheckAndSendParts(PrinterConnection &connection, const FirmwareSource &file,
-                                  unsigned char *partBuffer, UpgradeRun *run, bool fileChecked) {
+                                  unsigned char *partBuffer, UpgradeRun *run, bool fileChecked,
+                                  const FirmwareChunkSupplier *supplier) {
   OverlappedTransfer none(nullptr, connection);
   PartsRun parts = {{&connection, run, {}, &none, FirmwareOutcome::Accepted, fileChecked}, file,
                     false};
   const FirmwareSource guarded = {&parts, ReadMultiPart, SeekMultiPart, SizeOfMultiPart};
   parts.state.counted = {guarded, 0, 0};
   const FirmwareSource counted = CountingSource(&parts.state.counted);
-  const FirmwareBuffers buffers = {partBuffer, partBuffer, partBuffer};
+  const FirmwareBuffers buffers = {partBuffer, partBuffer, partBuffer, supplier};
   const FirmwareWalkHooks checkHooks = {&parts.state, nullptr, CheckPackage, AcceptParts,
                                         CheckChunk,   nullptr};
   FirmwareOutcome outcome =

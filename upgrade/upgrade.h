@@ -41,19 +41,24 @@ struct UpgradeRun {
 //
 // A front end that has checked the file whole itself, through a reader of the same unchanged
 // file (several printers, one file), passes fileChecked: the printer's checks and the probe are
-// made as ever, the walk over every block is not made again.
+// made as ever, the walk over every block is not made again. It may also pass a supplier that
+// hands every printer's walk the blocks unpacked once for all of them (SharedUnpacking); the
+// buffers then need only kFramingBytes (file) and none (inflate).
 FirmwareOutcome CheckAndSendFirmware(PrinterConnection &connection, const FirmwareSource &file,
                                      unsigned char *fileBuffer, unsigned char *inflateBuffer,
                                      UpgradeRun *run, unsigned char *transferBuffer = nullptr,
-                                     bool fileChecked = false);
+                                     bool fileChecked = false,
+                                     const FirmwareChunkSupplier *supplier = nullptr);
 
 // A multi-part package from file, with one part buffer (kPartBufferSize): the device id,
 // product code and firmware version checks, every part checked, then the parts sent with their
 // pauses (a held transport stays held through them). A file that no longer starts like a
-// multi-part package is refused as unreadable.
+// multi-part package is refused as unreadable. With a supplier (as for CheckAndSendFirmware) the
+// part buffer needs only kFramingBytes.
 FirmwareOutcome CheckAndSendParts(PrinterConnection &connection, const FirmwareSource &file,
                                   unsigned char *partBuffer, UpgradeRun *run,
-                                  bool fileChecked = false);
+                                  bool fileChecked = false,
+                                  const FirmwareChunkSupplier *supplier = nullptr);
 
 // The words the program ends a successful run with (kPaneUnits units): the printer restarts by
 // itself (UI text 32), with the model's note in front for a family-1 model of a category; for a

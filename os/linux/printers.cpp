@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,6 +28,15 @@
 #include "device/transport.h"
 #include "os/libusb/libusb_transport.h"
 #include "os/linux/usblp.h"
+
+// Through libusb: where it is plugged in, and the usblp node of the interface when usblp has it
+// (korvex was asked for libusb), kept closed to others while usblp is detached.
+struct BackendPrinter {
+  std::string via;
+  std::string node;
+  LibusbPrinterPlace place;
+  std::string usblpNode;
+};
 
 namespace {
 
@@ -208,38 +216,9 @@ std::string NoAccessReason(const std::string &node, const struct stat &status) {
 enum class Way { Own, Usblp, Libusb };
 std::atomic<Way> chosenWay{Way::Own};
 
-struct ListedPrinter {
-  std::wstring devicePath;
-  PrinterPortInfo info;
-  // Through libusb: where it is plugged in, and the usblp node of the interface when usblp has
-  // it (korvex was asked for libusb), kept closed to others while usblp is detached.
-  LibusbPrinterPlace place;
-  std::string usblpNode;
-};
-
-// What the last listing found; a connection is opened through it, as Wine's DOS device names
-// lead from a device path to /dev/usb/lpN. Several printers' threads list and connect at once
-// (a printer that restarts is looked for while the others take their firmware).
-std::mutex listingMutex;
-std::vector<ListedPrinter> listed;
-std::vector<LeftOutPrinter> leftOut;
-
-// A copy of what the last listing found at the device path; false when it found nothing there.
-bool FindListed(const wchar_t *devicePath, ListedPrinter *found) {
-  std::lock_guard<std::mutex> lock(listingMutex);
-  for (const ListedPrinter &printer : listed) {
-    if (printer.devicePath == devicePath) {
-      *found = printer;
-      return true;
-    }
-  }
-  return false;
-}
-
 // One listing's findings.
 struct Listing {
-  std::vector<ListedPrinter> listed;
-  std::vector<LeftOutPrinter> leftOut;
+  InterfaceListing found;
   std::set<std::string> names;  // the device paths' names taken
   // The USB devices (resolved sysfs paths) whose printer interface usblp has, with its node.
   std::map<std::string, std::string> usblpNodes;
@@ -256,9 +235,22 @@ struct Listing {
            const PrinterPortInfo &info, const LibusbPrinterPlace &place = LibusbPrinterPlace(),
            const std::string &usblpNode = std::string()) {
     names.insert(name);
-    listed.push_back({Widen(DevicePath(vid, pid, name)), info, place, usblpNode});
+    found.printers.push_back({Widen(DevicePath(vid, pid, name)), info,
+                              std::make_shared<const BackendPrinter>(
+                                  BackendPrinter{info.via, info.node, place, usblpNode})});
+  }
+  void LeaveOut(const std::string &id, const std::string &reason) {
+    found.leftOut.push_back({id, reason});
   }
 };
+
+// A USB device's bus and device number, "BUS:DEV": the device number is new at every
+// enumeration, so a printer that restarted has another one, however quickly it came back.
+std::string InstanceOf(const std::string &device) {
+  const std::string bus = ReadValue(device + "/busnum");
+  const std::string number = ReadValue(device + "/devnum");
+  return bus.empty() || number.empty() ? std::string() : bus + ":" + number;
+}
 
 // The printers of the usblp driver, /sys/class/usbmisc/lpN in the kernel's order. With the
 // libusb way chosen, they are only noted, for the libusb way to find them.
@@ -275,25 +267,25 @@ void ListUsblpPrinters(Listing *listing, bool note) {
     const std::string vid = Lower(ReadValue(usb + "/idVendor"));
     const std::string pid = Lower(ReadValue(usb + "/idProduct"));
     if (usb.empty() || !IsHexId(vid) || !IsHexId(pid)) {
-      listing->leftOut.push_back({lp, "no USB vendor and product id found for it in " + sysfs});
+      listing->LeaveOut(lp, "no USB vendor and product id found for it in " + sysfs);
       continue;
     }
     const std::string serial = ReadValue(usb + "/serial");
     const std::string name = listing->NameFor(serial, lp);
     if (!Admitted(vid, pid)) {
-      listing->leftOut.push_back({lp, vid + ":" + pid + " is not a printer this program works with"});
+      listing->LeaveOut(lp, vid + ":" + pid + " is not a printer this program works with");
       continue;
     }
     struct stat status;
     if (stat(node.c_str(), &status) != 0) {
-      listing->leftOut.push_back({lp, vid + ":" + pid + " has no device file " + node});
+      listing->LeaveOut(lp, vid + ":" + pid + " has no device file " + node);
       continue;
     }
     if (access(node.c_str(), R_OK | W_OK) != 0) {
-      listing->leftOut.push_back({lp, vid + ":" + pid + ": " + NoAccessReason(node, status)});
+      listing->LeaveOut(lp, vid + ":" + pid + ": " + NoAccessReason(node, status));
       continue;
     }
-    listing->Add(vid, pid, name, {lp, serial, node, Basename(usb), "usblp"});
+    listing->Add(vid, pid, name, {lp, serial, node, Basename(usb), "usblp", InstanceOf(usb)});
   }
 }
 
@@ -322,33 +314,33 @@ void ListLibusbPrinters(Listing *listing, bool libusbChosen) {
     const std::string vid = Lower(ReadValue(device + "/idVendor"));
     const std::string pid = Lower(ReadValue(device + "/idProduct"));
     if (!IsHexId(vid) || !IsHexId(pid)) {
-      listing->leftOut.push_back({id, "no USB vendor and product id found for it in " + sysfs});
+      listing->LeaveOut(id, "no USB vendor and product id found for it in " + sysfs);
       continue;
     }
     if (!Admitted(vid, pid)) {
-      listing->leftOut.push_back({id, vid + ":" + pid + " is not a printer this program works with"});
+      listing->LeaveOut(id, vid + ":" + pid + " is not a printer this program works with");
       continue;
     }
     const std::string driver = DriverOf(interface);
     if (driver == "usbfs") {
-      listing->leftOut.push_back(
-          {id, vid + ":" + pid + ": another program holds its printer interface through libusb "
-                                 "(the IPP-over-USB daemon ipp-usb, a CUPS print job or another "
-                                 "korvex); it is left alone until that program lets it go"});
+      listing->LeaveOut(
+          id, vid + ":" + pid + ": another program holds its printer interface through libusb "
+                                "(the IPP-over-USB daemon ipp-usb, a CUPS print job or another "
+                                "korvex); it is left alone until that program lets it go");
       continue;
     }
     // usblp binds as the printer is plugged in; its lpN is there a moment later.
     if (driver == "usblp" && !libusbChosen) continue;
     if (!driver.empty() && driver != "usblp") {
-      listing->leftOut.push_back({id, vid + ":" + pid + ": its printer interface belongs to the "
-                                                        "kernel driver " + driver});
+      listing->LeaveOut(id, vid + ":" + pid + ": its printer interface belongs to the "
+                                                        "kernel driver " + driver);
       continue;
     }
     const std::string bus = ReadValue(device + "/busnum");
     const std::string number = ReadValue(device + "/devnum");
     if (bus.empty() || number.empty()) {
-      listing->leftOut.push_back({id, vid + ":" + pid + ": no USB bus and device number found "
-                                                        "for it in " + sysfs});
+      listing->LeaveOut(id, vid + ":" + pid + ": no USB bus and device number found "
+                                                        "for it in " + sysfs);
       continue;
     }
     char nodeName[32];
@@ -357,18 +349,18 @@ void ListLibusbPrinters(Listing *listing, bool libusbChosen) {
     const std::string node = DeviceRoot() + nodeName;
     struct stat status;
     if (stat(node.c_str(), &status) != 0) {
-      listing->leftOut.push_back({id, vid + ":" + pid + " has no device file " + node});
+      listing->LeaveOut(id, vid + ":" + pid + " has no device file " + node);
       continue;
     }
     if (access(node.c_str(), R_OK | W_OK) != 0) {
-      listing->leftOut.push_back({id, vid + ":" + pid + ": " + NoAccessReason(node, status)});
+      listing->LeaveOut(id, vid + ":" + pid + ": " + NoAccessReason(node, status));
       continue;
     }
     const std::string serial = ReadValue(device + "/serial");
     std::string fallback = "usb" + deviceName;
     place.detachKernelDriver = libusbChosen;
     listing->Add(vid, pid, listing->NameFor(serial, fallback),
-                 {id, serial, node, deviceName, "libusb"}, place,
+                 {id, serial, node, deviceName, "libusb", InstanceOf(device)}, place,
                  usblpHasIt ? usblp->second : std::string());
   }
 }
@@ -379,7 +371,7 @@ void ListLibusbPrinters(Listing *listing, bool libusbChosen) {
 // another korvex), that open fails, and the printer is left alone (Busy).
 class LibusbPrinter : public PrinterTransport {
  public:
-  explicit LibusbPrinter(const ListedPrinter &printer)
+  explicit LibusbPrinter(const BackendPrinter &printer)
       : usblpNode_(printer.usblpNode), connection_(NewLibusbTransport(printer.place)) {}
 
   bool Open(TransportMode mode) override {
@@ -438,13 +430,41 @@ bool IppUsbRuns() {
 
 }  // namespace
 
-std::unique_ptr<PrinterTransport> NewPrinterTransport(const wchar_t *devicePath) {
-  ListedPrinter printer;
-  if (!FindListed(devicePath, &printer)) return NewUsblpTransport(std::string());
-  if (printer.info.via == "libusb") {
-    return std::unique_ptr<PrinterTransport>(new LibusbPrinter(printer));
+InterfaceListing ListInterfacesNow();
+
+namespace {
+
+// The printer a listing made now finds at the device path; none (no backend) when it finds
+// nothing there.
+ListedInterface FindListed(const wchar_t *devicePath) {
+  for (ListedInterface &printer : ListInterfacesNow().printers) {
+    if (printer.devicePath == devicePath) return printer;
   }
-  return NewUsblpTransport(printer.info.node);
+  return ListedInterface();
+}
+
+}  // namespace
+
+InterfaceListing ListInterfacesNow() {
+  const Way way = chosenWay;
+  Listing listing;
+  listing.found.listed = true;
+  ListUsblpPrinters(&listing, way == Way::Libusb);
+  if (way != Way::Usblp) ListLibusbPrinters(&listing, way == Way::Libusb);
+  return listing.found;
+}
+
+std::unique_ptr<PrinterTransport> NewPrinterTransport(const ListedInterface &printer) {
+  if (!printer.backend) return NewUsblpTransport(std::string());
+  if (printer.backend->via == "libusb") {
+    return std::unique_ptr<PrinterTransport>(new LibusbPrinter(*printer.backend));
+  }
+  return NewUsblpTransport(printer.backend->node);
+}
+
+// A device path alone is looked up in a listing of its own.
+std::unique_ptr<PrinterTransport> NewPrinterTransport(const wchar_t *devicePath) {
+  return NewPrinterTransport(FindListed(devicePath));
 }
 
 bool ChoosePrinterWay(const std::string &way) {
@@ -467,16 +487,8 @@ void ReleaseConnectionsBeforeExit() { ReleaseLibusbConnections(); }
 
 bool EnumeratePrinterInterfaces(bool (*visit)(void *context, const wchar_t *devicePath),
                                 void *context) {
-  const Way way = chosenWay;
-  Listing listing;
-  ListUsblpPrinters(&listing, way == Way::Libusb);
-  if (way != Way::Usblp) ListLibusbPrinters(&listing, way == Way::Libusb);
-  {
-    std::lock_guard<std::mutex> lock(listingMutex);
-    ::listed = listing.listed;
-    ::leftOut = listing.leftOut;
-  }
-  for (const ListedPrinter &printer : listing.listed) {
+  const InterfaceListing listing = ListInterfacesNow();
+  for (const ListedInterface &printer : listing.printers) {
     if (!visit(context, printer.devicePath.c_str())) break;
   }
   return true;
@@ -484,28 +496,14 @@ bool EnumeratePrinterInterfaces(bool (*visit)(void *context, const wchar_t *devi
 
 // A printer of libusb's is switched as its connection claims the interface: the bidirectional
 // protocol's alternate setting is chosen there.
+int SwitchToBidirectionalProtocol(const ListedInterface &printer) {
+  if (!printer.backend) return 1;
+  if (printer.backend->via == "libusb") return 0;
+  return SwitchUsblpToBidirectional(printer.backend->node);
+}
+
 int SwitchToBidirectionalProtocol(const wchar_t *devicePath) {
-  ListedPrinter printer;
-  if (!FindListed(devicePath, &printer)) return 1;
-  if (printer.info.via == "libusb") return 0;
-  return SwitchUsblpToBidirectional(printer.info.node);
-}
-
-TransportFailure ProbePrinter(const wchar_t *devicePath) {
-  const std::unique_ptr<PrinterTransport> probe = NewPrinterTransport(devicePath);
-  if (!probe->Open(TransportMode::RequestReply)) return probe->LastFailure();
-  probe->Close();
-  return TransportFailure::None;
-}
-
-PrinterPortInfo DescribePrinterInterface(const wchar_t *devicePath) {
-  ListedPrinter printer;
-  return FindListed(devicePath, &printer) ? printer.info : PrinterPortInfo();
-}
-
-std::vector<LeftOutPrinter> LeftOutPrinters() {
-  std::lock_guard<std::mutex> lock(listingMutex);
-  return leftOut;
+  return SwitchToBidirectionalProtocol(FindListed(devicePath));
 }
 
 std::string WhyNoPrinterIsListed() {

@@ -238,9 +238,9 @@ int SwitchToBidirectionalProtocol(const wchar_t *devicePath) {
   return 0;
 }
 
-TransportFailure ProbePrinter(const wchar_t *) { return TransportFailure::None; }
+namespace {
 
-PrinterPortInfo DescribePrinterInterface(const wchar_t *devicePath) {
+PrinterPortInfo Describe(const wchar_t *devicePath) {
   PrinterPortInfo info;
   info.id = EncodeUtf8(devicePath, wcslen(devicePath));
   info.node = info.id;
@@ -254,7 +254,28 @@ PrinterPortInfo DescribePrinterInterface(const wchar_t *devicePath) {
   return info;
 }
 
-std::vector<LeftOutPrinter> LeftOutPrinters() { return {}; }
+bool AddListed(void *context, const wchar_t *devicePath) {
+  static_cast<InterfaceListing *>(context)->printers.push_back(
+      {devicePath, Describe(devicePath), nullptr});
+  return true;
+}
+
+}  // namespace
+
+// The system lists only usable interfaces: none is left out.
+InterfaceListing ListInterfacesNow() {
+  InterfaceListing listing;
+  listing.listed = EnumeratePrinterInterfaces(AddListed, &listing);
+  return listing;
+}
+
+std::unique_ptr<PrinterTransport> NewPrinterTransport(const ListedInterface &printer) {
+  return NewPrinterTransport(printer.devicePath.c_str());
+}
+
+int SwitchToBidirectionalProtocol(const ListedInterface &printer) {
+  return SwitchToBidirectionalProtocol(printer.devicePath.c_str());
+}
 
 std::string WhyNoPrinterIsListed() { return std::string(); }
 

@@ -2,12 +2,16 @@
 #include "cli_test_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -37,7 +41,81 @@ std::string ReadAll(const fs::path &path) {
   return text.str();
 }
 
+// A pty whose window is columns wide: its master side, and the slave's path.
+int OpenTerminal(int columns, std::string *slavePath) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[128];
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
+      ptsname_r(master, name, sizeof name) != 0) {
+    throw std::runtime_error("pty for korvex's standard error");
+  }
+  struct winsize size = {};
+  size.ws_row = 24;
+  size.ws_col = static_cast<unsigned short>(columns);
+  ioctl(master, TIOCSWINSZ, &size);
+  *slavePath = name;
+  return master;
+}
+
 }  // namespace
+
+TerminalCapture::TerminalCapture(int master, int columns)
+    : master_(master),
+      pieces_{{columns, std::string()}},
+      lastRead_(std::chrono::steady_clock::now()),
+      reader_([this]() { Read(); }) {}
+
+TerminalCapture::~TerminalCapture() {
+  ending_ = true;
+  if (reader_.joinable()) reader_.join();
+  close(master_);
+}
+
+// Until the slave side is closed (read gives EIO), or nothing more comes once korvex has ended.
+void TerminalCapture::Read() {
+  char buffer[4096];
+  for (;;) {
+    struct pollfd ready = {master_, POLLIN, 0};
+    const int polled = poll(&ready, 1, 20);
+    if (polled < 0) continue;
+    if (polled == 0) {
+      if (ending_) return;
+      continue;
+    }
+    const ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      return;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    pieces_.back().bytes.append(buffer, static_cast<size_t>(n));
+    lastRead_ = std::chrono::steady_clock::now();
+  }
+}
+
+void TerminalCapture::Resize(int columns) {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (std::chrono::steady_clock::now() - lastRead_ > std::chrono::milliseconds(200)) {
+        struct winsize size = {};
+        size.ws_row = 24;
+        size.ws_col = static_cast<unsigned short>(columns);
+        ioctl(master_, TIOCSWINSZ, &size);
+        pieces_.push_back({columns, std::string()});
+        return;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+std::vector<TerminalPiece> TerminalCapture::Finish() {
+  ending_ = true;
+  if (reader_.joinable()) reader_.join();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pieces_;
+}
 
 FakeMachine::FakeMachine(const std::string &name)
     : root_(std::string(KORVEX_CLI_SCRATCH) + "/" + name) {
@@ -63,6 +141,8 @@ void FakeMachine::Plug(int lp, const std::string &vid, const std::string &pid,
   const std::string interface = device + "/1-" + port + ":1.0";
   const std::string sys = root_ + "/sys/";
   fs::create_directories(sys + interface + "/usbmisc/" + name);
+  WriteText(sys + device + "/busnum", "1");
+  WriteText(sys + device + "/devnum", std::to_string(nextDeviceNumber_++));
   WriteText(sys + device + "/idVendor", vid);
   WriteText(sys + device + "/idProduct", pid);
   if (!serial.empty()) WriteText(sys + device + "/serial", serial);
@@ -75,7 +155,24 @@ void FakeMachine::Plug(int lp, const std::string &vid, const std::string &pid,
   fs::create_directory_symlink("../../../" + device, sys + "bus/usb/devices/1-" + port);
 }
 
-PtyPrinter &FakeMachine::Attach(int lp, const PtyPrinterOptions &options) {
+std::string FakeMachine::UsbDevice(int lp) const {
+  return root_ + "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(lp + 1);
+}
+
+int FakeMachine::DeviceNumber(int lp) const {
+  std::ifstream in(UsbDevice(lp) + "/devnum");
+  int number = -1;
+  in >> number;
+  return number;
+}
+
+PtyPrinter &FakeMachine::Attach(int lp, const PtyPrinterOptions &given) {
+  PtyPrinterOptions options = given;
+  const std::string devnum = UsbDevice(lp) + "/devnum";
+  options.onBack = [this, devnum, given]() {
+    WriteText(devnum, std::to_string(nextDeviceNumber_++));
+    if (given.onBack) given.onBack();
+  };
   printers_.push_back(std::make_unique<PtyPrinter>(options));
   std::string error;
   if (!printers_.back()->Start(root_ + "/dev/usb/lp" + std::to_string(lp), &error)) {
@@ -108,10 +205,13 @@ RunningKorvex FakeMachine::Start(const std::vector<std::string> &arguments, cons
   running.outPath = root_ + "/out-" + run;
   running.errPath = root_ + "/err-" + run;
 
-  std::vector<std::string> argv = {KORVEX_EXE};
+  // KORVEX_TEST_PROGRAM runs the tests against another build of korvex (an earlier one, say).
+  const char *other = std::getenv("KORVEX_TEST_PROGRAM");
+  const std::string korvex = other != nullptr && other[0] != 0 ? other : KORVEX_EXE;
+  std::vector<std::string> argv = {korvex};
   if (launch.interruptIgnored) {
     // As a shell starts a background job: SIGINT ignored, which exec keeps.
-    argv = {"/bin/sh", "-c", "trap '' INT; exec \"$0\" \"$@\"", KORVEX_EXE};
+    argv = {"/bin/sh", "-c", "trap '' INT; exec \"$0\" \"$@\"", korvex};
   }
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<char *> argvPointers;
@@ -136,7 +236,18 @@ RunningKorvex FakeMachine::Start(const std::vector<std::string> &arguments, cons
   posix_spawn_file_actions_init(&files);
   posix_spawn_file_actions_addopen(&files, 0, (root_ + "/stdin").c_str(), O_RDONLY, 0);
   int pipeEnds[2] = {-1, -1};
-  if (launch.outputToPipe) {
+  int terminal = -1, slave = -1;
+  if (launch.stderrTerminalColumns > 0) {
+    std::string slavePath;
+    terminal = OpenTerminal(launch.stderrTerminalColumns, &slavePath);
+    // Held open by the test until korvex has it, so that the master reads nothing but EIO
+    // only once korvex has closed it.
+    slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) throw std::runtime_error("cannot open " + slavePath);
+    posix_spawn_file_actions_addopen(&files, 1, running.outPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&files, slave, 2);
+  } else if (launch.outputToPipe) {
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     posix_spawn_file_actions_adddup2(&files, pipeEnds[1], 1);
     posix_spawn_file_actions_adddup2(&files, pipeEnds[1], 2);
@@ -164,6 +275,10 @@ RunningKorvex FakeMachine::Start(const std::vector<std::string> &arguments, cons
   posix_spawn_file_actions_destroy(&files);
   posix_spawnattr_destroy(&attributes);
   if (pipeEnds[1] >= 0) close(pipeEnds[1]);
+  if (slave >= 0) close(slave);
+  if (terminal >= 0) {
+    running.terminal = std::make_shared<TerminalCapture>(terminal, launch.stderrTerminalColumns);
+  }
   if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
   running.pid = pid;
   running.output = pipeEnds[0];
@@ -192,7 +307,12 @@ KorvexRun FakeMachine::Finish(RunningKorvex *running, int timeoutSeconds) {
     if (!printer->Settle()) throw std::runtime_error("a stand-in printer did not take its bytes");
   }
   result.exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  if (running->output >= 0) {
+  if (running->terminal) {
+    result.terminal = running->terminal->Finish();
+    running->terminal.reset();
+    result.out = ReadAll(running->outPath);
+    for (const TerminalPiece &piece : result.terminal) result.err += piece.bytes;
+  } else if (running->output >= 0) {
     char buffer[4096];
     ssize_t n;
     while ((n = read(running->output, buffer, sizeof buffer)) > 0) result.err.append(buffer, n);

@@ -12,8 +12,11 @@ if(NOT KORVEX_WINDOWS AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(cliTestFiles ${CMAKE_SOURCE_DIR}/tests/cli/korvex_cli_test.cpp
                    ${CMAKE_SOURCE_DIR}/tests/cli/korvex_interrupt_test.cpp
                    ${CMAKE_SOURCE_DIR}/tests/cli/pty_printer_test.cpp
-                   ${CMAKE_SOURCE_DIR}/tests/cli/korvex_fleet_test.cpp)
-  set(cliTestSources ${cliTestFiles} ${CMAKE_SOURCE_DIR}/tests/cli/cli_test_support.cpp)
+                   ${CMAKE_SOURCE_DIR}/tests/cli/korvex_fleet_test.cpp
+                   ${CMAKE_SOURCE_DIR}/tests/cli/korvex_progress_test.cpp
+                   ${CMAKE_SOURCE_DIR}/tests/cli/progress_line_test.cpp)
+  set(cliTestSources ${cliTestFiles} ${CMAKE_SOURCE_DIR}/tests/cli/cli_test_support.cpp
+                     ${CMAKE_SOURCE_DIR}/tests/cli/terminal_screen.cpp)
   add_executable(korvex_cli_tests ${cliTestSources})
   target_include_directories(korvex_cli_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   # The command line's objects give the test the program's salt for the device code.

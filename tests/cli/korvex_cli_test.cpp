@@ -3,10 +3,12 @@
 // a user or a script depends on: the output, the exit code, and what reached the printer.
 #include <gtest/gtest.h>
 #include <nettle/md5.h>
+#include <nettle/sha2.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <regex>
@@ -354,4 +356,57 @@ TEST(KorvexOnLinux, CheckTellsWhatAFileHoldsAndRefusesADamagedOne) {
   EXPECT_NE(refused.out.find("verdict: The firmware file ends inside a block.\n"),
             std::string::npos)
       << refused.out;
+}
+
+// A file pinned by its SHA-256 (--expect-sha256) is sent only when it is that file: another one is
+// refused before the printer is asked anything, and check says which digest a file has.
+TEST(KorvexOnLinux, AFilePinnedByItsDigestIsSentOnlyWhenItIsThatFile) {
+  FakeMachine machine("pinned");
+  machine.Plug(0, "4b56", "015c", "ORB-0");
+  PtyPrinter &printer = machine.Attach(0, Options(Orbis300()));
+  const Bytes image = FirmwareLike(100000, 0x1B, 41);
+  const Bytes package = SingleImagePackage(Orbis300().productCode, image);
+  const std::string path = machine.WriteFile("orbis.kfw", package);
+  sha256_ctx context;
+  sha256_init(&context);
+  sha256_update(&context, package.size(), package.data());
+  unsigned char digest[SHA256_DIGEST_SIZE];
+  sha256_digest(&context, sizeof digest, digest);
+  std::string sha256;
+  for (unsigned char byte : digest) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", byte);
+    sha256 += hex;
+  }
+  std::string other = sha256;
+  other[0] = other[0] == '0' ? '1' : '0';
+
+  const KorvexRun refused =
+      machine.Korvex({"upgrade", path, "--expect-sha256", other, "--json"});
+  EXPECT_EQ(refused.exitCode, 4) << Show(refused);
+  EXPECT_NE(refused.err.find("SHA-256 is " + sha256 + ", not the one expected (" + other + ")"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(nlohmann::json::parse(refused.out).at("exit_code"), 4);
+  EXPECT_TRUE(printer.Packets().empty());
+  EXPECT_TRUE(printer.Firmware().empty());
+
+  const KorvexRun malformed = machine.Korvex({"upgrade", path, "--expect-sha256", "12ab"});
+  EXPECT_EQ(malformed.exitCode, 2) << Show(malformed);
+  EXPECT_TRUE(printer.Packets().empty());
+
+  std::string upper = sha256;
+  for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const KorvexRun sent = machine.Korvex({"upgrade", path, "--expect-sha256", upper});
+  EXPECT_EQ(sent.exitCode, 0) << Show(sent);
+  EXPECT_TRUE(printer.Firmware() == image);
+
+  const KorvexRun checked = machine.Korvex({"check", path, "--json"});
+  EXPECT_EQ(checked.exitCode, 0) << Show(checked);
+  EXPECT_EQ(nlohmann::json::parse(checked.out).at("sha256"), sha256);
+  const KorvexRun mismatch = machine.Korvex({"check", path, "--expect-sha256", other});
+  EXPECT_EQ(mismatch.exitCode, 4) << Show(mismatch);
+  EXPECT_NE(mismatch.out.find("verdict: the file's SHA-256 is not the one expected"),
+            std::string::npos)
+      << mismatch.out;
 }

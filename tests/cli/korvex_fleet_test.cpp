@@ -6,7 +6,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
+
+#include <chrono>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bytes/package_test_support.h"
@@ -16,6 +21,9 @@ namespace {
 
 using cli_test::FakeMachine;
 using cli_test::KorvexRun;
+using cli_test::Launch;
+using cli_test::Lines;
+using cli_test::RunningKorvex;
 using cli_test::Options;
 using cli_test::Orbis300;
 using cli_test::Show;
@@ -190,6 +198,194 @@ TEST(KorvexFleet, AStalledPrinterEndsWith5AfterTheStallTimeOut) {
       << run.err;
   EXPECT_NE(run.err.find(" bytes of firmware had reached the printer"), std::string::npos)
       << run.err;
+}
+
+// Until the condition holds (false after 30 s).
+template <typename Condition>
+bool Await(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+PtyPrinterOptions Restarting(size_t image, const char *after, bool back) {
+  PtyPrinterOptions options = Flash(Orbis300());
+  options.faults.restartAfter = static_cast<long long>(image);
+  options.faults.restartSeconds = 1;
+  options.faults.firmwareAfterRestart = after;
+  options.faults.neverBack = !back;
+  return options;
+}
+
+// More printers than the window program's menu holds (16): korvex lists them all, upgrades them
+// all and finds each by its id.
+TEST(KorvexFleet, EighteenPrintersAreAllListedAndUpgraded) {
+  constexpr int kPrinters = 18;
+  FakeMachine machine("fleet-eighteen");
+  std::vector<PtyPrinter *> printers;
+  for (int lp = 0; lp < kPrinters; ++lp) {
+    machine.Plug(lp, "4b56", "015c", "ORB-" + std::to_string(lp));
+    printers.push_back(&machine.Attach(lp, Options(Orbis300())));
+  }
+  const KorvexRun list = machine.Korvex({"list", "--json"});
+  ASSERT_EQ(list.exitCode, 0) << Show(list);
+  const nlohmann::json listed = nlohmann::json::parse(list.out);
+  EXPECT_EQ(listed.at("printers").size(), static_cast<size_t>(kPrinters)) << list.out;
+  EXPECT_TRUE(listed.at("left_out").empty()) << list.out;
+  EXPECT_EQ(Lines(machine.Korvex({"list"}).out).size(), static_cast<size_t>(kPrinters));
+
+  const Bytes image = FirmwareLike(64 * 1024, 0x1B, 103);
+  const std::string package =
+      machine.WriteFile("orbis.kfw", SingleImagePackage(Orbis300().productCode, image));
+  const KorvexRun run = machine.Korvex({"upgrade", package, "--all", "--json"});
+  ASSERT_EQ(run.exitCode, 0) << Show(run);
+  const nlohmann::json results = ByPrinter(run);
+  EXPECT_EQ(results.size(), static_cast<size_t>(kPrinters));
+  for (int lp = 0; lp < kPrinters; ++lp) {
+    const std::string id = "lp" + std::to_string(lp);
+    EXPECT_EQ(results.at(id).at("exit_code"), 0) << results.at(id);
+    EXPECT_TRUE(printers[lp]->Firmware() == image) << id;
+  }
+  const KorvexRun last = machine.Korvex({"info", "--printer", "lp17"});
+  EXPECT_EQ(last.exitCode, 0) << Show(last);
+}
+
+// Printers whose maker gave every unit the same serial number are told apart by their USB
+// ports: each result belongs to the printer it names, and none is reported under another's id
+// or seen back as another.
+TEST(KorvexFleet, PrintersWithOneSerialNumberAreToldApartByTheirPorts) {
+  FakeMachine machine("fleet-twins");
+  const Bytes image = FirmwareLike(128 * 1024, 0x1B, 107);
+  for (int lp = 0; lp < 3; ++lp) machine.Plug(lp, "4b56", "015c", "KV-000000");
+  machine.Attach(0, Restarting(image.size(), "3.02.00", true));
+  machine.Attach(1, Restarting(image.size(), "3.02.00", true));
+  machine.Attach(2, Restarting(image.size(), "3.02.00", false));
+  const std::string package =
+      machine.WriteFile("orbis.kfw", SingleImagePackage(Orbis300().productCode, image));
+  const KorvexRun run = machine.Korvex(
+      {"upgrade", package, "--all", "--verify", "--verify-timeout", "6", "--json"});
+  EXPECT_EQ(run.exitCode, 6) << Show(run);
+  const nlohmann::json document = nlohmann::json::parse(run.out);
+  std::set<std::string> ids;
+  for (const nlohmann::json &printer : document.at("printers")) ids.insert(printer.at("id"));
+  EXPECT_EQ(ids, (std::set<std::string>{"lp0", "lp1", "lp2"})) << run.out;
+  const nlohmann::json results = ByPrinter(run);
+  for (const char *id : {"lp0", "lp1"}) {
+    EXPECT_EQ(results.at(id).at("exit_code"), 0) << results.at(id);
+    EXPECT_EQ(results.at(id).at("firmware_after"), "3.02.00") << results.at(id);
+    // Back long before the time-out: not waited out.
+    EXPECT_LT(results.at(id).at("seconds").get<double>(), 5.5) << results.at(id);
+  }
+  EXPECT_EQ(results.at("lp2").at("exit_code"), 6) << results.at("lp2");
+  EXPECT_EQ(results.at("lp2").at("firmware_after"), nullptr) << results.at("lp2");
+}
+
+// A printer back within one look (its restart takes no time at all) is still seen to have
+// restarted: its USB device number has changed.
+TEST(KorvexFleet, ARestartFasterThanALookIsSeenByTheNewDeviceNumber) {
+  FakeMachine machine("fleet-fast-restart");
+  machine.Plug(0, "4b56", "015c", "ORB-0");
+  const Bytes image = FirmwareLike(128 * 1024, 0x1B, 109);
+  PtyPrinterOptions options = Restarting(image.size(), "3.02.00", true);
+  options.faults.restartSeconds = 0;
+  PtyPrinter &printer = machine.Attach(0, options);
+  const int before = machine.DeviceNumber(0);
+  const std::string package =
+      machine.WriteFile("orbis.kfw", SingleImagePackage(Orbis300().productCode, image));
+  const KorvexRun run =
+      machine.Korvex({"upgrade", package, "--verify", "--verify-timeout", "5", "--json"});
+  EXPECT_EQ(run.exitCode, 0) << Show(run);
+  EXPECT_EQ(printer.Restarts(), 1);
+  EXPECT_NE(machine.DeviceNumber(0), before);
+  EXPECT_EQ(ByPrinter(run).at("lp0").at("firmware_after"), "3.02.00") << run.out;
+  EXPECT_LT(run.seconds, 4.0);
+}
+
+// A stop while --verify waits ends the wait: the printer sent whole and waited for ends with 6,
+// one still taking its firmware with 5, and the JSON document is printed.
+TEST(KorvexFleet, AStopWhileVerifyWaitsEndsTheWaitAndTheDocumentIsPrinted) {
+  FakeMachine machine("fleet-stop-verify");
+  const Bytes image = FirmwareLike(512 * 1024, 0x1B, 113);
+  for (int lp = 0; lp < 3; ++lp) machine.Plug(lp, "4b56", "015c", "ORB-" + std::to_string(lp));
+  PtyPrinter &waitedAlone = machine.Attach(0, Restarting(image.size(), "3.02.00", false));
+  PtyPrinter &waited = machine.Attach(1, Restarting(image.size(), "3.02.00", false));
+  PtyPrinterOptions slow = Options(Orbis300());
+  slow.faults.intakeBytesPerSecond = 64 * 1024;
+  PtyPrinter &sending = machine.Attach(2, slow);
+  const std::string package =
+      machine.WriteFile("orbis.kfw", SingleImagePackage(Orbis300().productCode, image));
+
+  // Alone: Ctrl+C while it waits (no firmware flows then, so the first one stops the run).
+  RunningKorvex alone = machine.Start(
+      {"upgrade", package, "--printer", "lp0", "--verify", "--verify-timeout", "60", "--json"},
+      Launch());
+  ASSERT_TRUE(Await([&] { return waitedAlone.Restarts() == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(alone.pid, SIGINT);
+  const KorvexRun stopped = machine.Finish(&alone, 20);
+  EXPECT_EQ(stopped.exitCode, 6) << Show(stopped);
+  const nlohmann::json one = ByPrinter(stopped).at("lp0");
+  EXPECT_EQ(one.at("exit_code"), 6) << one;
+  EXPECT_EQ(one.at("message"), "stopped by Ctrl+C while waiting for the printer to restart");
+  EXPECT_EQ(one.at("bytes_sent"), image.size());
+
+  // In a fleet: SIGTERM while one waits and the other still takes its firmware.
+  RunningKorvex fleet = machine.Start({"upgrade", package, "--printer", "lp1", "--printer", "lp2",
+                                       "--verify", "--verify-timeout", "60", "--json"},
+                                      Launch());
+  ASSERT_TRUE(Await([&] { return waited.Restarts() == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_LT(sending.FirmwareBytes(), image.size()) << "the slow printer was done too soon";
+  kill(fleet.pid, SIGTERM);
+  const KorvexRun both = machine.Finish(&fleet, 20);
+  EXPECT_EQ(both.exitCode, 5) << Show(both);
+  const nlohmann::json results = ByPrinter(both);
+  EXPECT_EQ(results.at("lp1").at("exit_code"), 6) << results.at("lp1");
+  EXPECT_EQ(results.at("lp2").at("exit_code"), 5) << results.at("lp2");
+  EXPECT_EQ(results.at("lp2").at("bytes_sent").get<uint64_t>(), sending.FirmwareBytes());
+}
+
+// A transfer that delivered every byte is judged by that: a version question before it that the
+// printer left unanswered (a printer that answers nothing still takes a raw image) is no stall.
+TEST(KorvexFleet, AnUnansweredQuestionBeforeARawImageIsNoStall) {
+  FakeMachine machine("fleet-raw-silent");
+  machine.Plug(0, "4b56", "015c", "ORB-0");
+  PtyPrinterOptions silent = Options(Orbis300());
+  silent.faults.silent = true;
+  PtyPrinter &printer = machine.Attach(0, silent);
+  const Bytes image = FirmwareLike(256 * 1024, 0x1B, 127);
+  const std::string raw = machine.WriteFile("image.bin", image);
+  const KorvexRun run =
+      machine.Korvex({"upgrade", raw, "--verify", "--verify-timeout", "2", "--json"});
+  EXPECT_EQ(run.exitCode, 6) << Show(run);
+  EXPECT_TRUE(printer.Firmware() == image);
+  const nlohmann::json result = ByPrinter(run).at("lp0");
+  EXPECT_EQ(result.at("bytes_sent"), image.size());
+  EXPECT_EQ(result.at("message"), "the printer did not restart within 2 s") << result;
+  EXPECT_EQ(run.err.find("took nothing"), std::string::npos) << run.err;
+}
+
+// A stall time-out beyond what a write's time-out can hold is refused, not wrapped around to a
+// fraction of a second.
+TEST(KorvexFleet, AStallTimeOutOutOfRangeIsRefused) {
+  FakeMachine machine("fleet-stall-range");
+  machine.Plug(0, "4b56", "015c", "ORB-0");
+  PtyPrinter &printer = machine.Attach(0, Options(Orbis300()));
+  const Bytes image = FirmwareLike(64 * 1024, 0x1B, 131);
+  const std::string package =
+      machine.WriteFile("orbis.kfw", SingleImagePackage(Orbis300().productCode, image));
+  for (const char *seconds : {"4294968", "536870912"}) {
+    const KorvexRun refused = machine.Korvex({"upgrade", package, "--stall-timeout", seconds});
+    EXPECT_EQ(refused.exitCode, 2) << seconds << "\n" << Show(refused);
+    EXPECT_NE(refused.err.find("--stall-timeout"), std::string::npos) << refused.err;
+  }
+  EXPECT_TRUE(printer.Packets().empty());
+  const KorvexRun longest = machine.Korvex({"upgrade", package, "--stall-timeout", "4294967"});
+  EXPECT_EQ(longest.exitCode, 0) << Show(longest);
+  EXPECT_TRUE(printer.Firmware() == image);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/connection.h"
+#include "info/information_query.h"
 #include "info/reply_parsers.h"
 #include "tables/stored_tables.h"
 #include "tables/tables.h"
@@ -57,7 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     case 3: ParseProductCodeReply(bytes, n, fields.productCode); break;
     case 4: ParseMacAddressReply(family, bytes, n, fields.macAddress); break;
     case 5: ParseMemorySizeReply(family, bytes, n, fields.memorySize); break;
-    case 6: ParseVersionTextReply(family, bytes, n, fields.versionText); break;
+    case 6: {
+      unsigned char shown[4096];
+      const size_t count = ParseVersionTextReply(family, bytes, n, shown);
+      if (count > 4096) __builtin_trap();
+      if (n > 0) ShowVersionText(shown, count, fields.versionText);
+      break;
+    }
     default: {
       unsigned char block[4096] = {};
       std::memcpy(block, bytes, length);

@@ -22,6 +22,11 @@ NEVER = {
     'app': {'cli'},
     'cli': {'app'},
 }
+# A parser reads bytes and returns values: it includes nothing from the connection, the
+# backends or the front ends (its fields and their sizes are info/information_fields.h).
+PARSERS = ['info/reply_parsers', 'info/reply_checks']
+PARSERS_NEVER_FOLDERS = {'os', 'app', 'cli', 'upgrade'}
+PARSERS_NEVER_MODULES = {'device/connection', 'device/transport', 'device/transaction'}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 
@@ -74,6 +79,10 @@ def main():
         for target in sorted(targets):
             if target.split('/')[0] in NEVER.get(folder, ()):
                 problems.append('wrong way: %s includes %s' % (module, target))
+    for parser in PARSERS:
+        for target in sorted(graph.get(parser, ())):
+            if target.split('/')[0] in PARSERS_NEVER_FOLDERS or target in PARSERS_NEVER_MODULES:
+                problems.append('a parser includes %s: %s' % (target, parser))
     for problem in problems:
         print(problem)
     print('%d modules, %d problems' % (len(graph), len(problems)))

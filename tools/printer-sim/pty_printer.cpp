@@ -194,6 +194,7 @@ void PtyPrinter::ComeBack() {
     return;
   }
   Restarted(state_);
+  if (options_.onBack) options_.onBack();
   std::string error;
   // Something else took the link's place meanwhile: as good as unplugged for good.
   if (!OpenPty(&error)) gone_ = true;

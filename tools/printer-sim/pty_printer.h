@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,6 +29,10 @@ struct PtyPrinterOptions {
   long long stallAfter = -1;
   // False: firmware bytes are counted and dropped, so that a benchmark measures the sender.
   bool keepFirmware = true;
+  // Called on the printer's thread as it comes back from a restart, before its new pty is behind
+  // the link: what a new enumeration changes elsewhere (a fake sysfs's device number) changes
+  // there first, as the kernel numbers a device before its driver makes its node.
+  std::function<void()> onBack;
 };
 
 class PtyPrinter {
