@@ -549,7 +549,8 @@ case_fleet() {
   check "twenty printers plugged in ($took/100 s)" [ $(ls /dev/usb | wc -l) = 20 ]
   # Each with its own lpN, in no set order: the controllers enumerate side by side.
   for g in $fleet; do
-    echo "$(lp_of $g)  4B56:015C  Orbis 300 (4B56015C)  serial FLEET-$(printf %02d $(udc_of $g))  via usblp"
+    printf "%s  4B56:015C  Orbis 300 (4B56015C)  serial FLEET-%02d  via usblp\n" $(lp_of $g) \
+      $(udc_of $g)
   done | sort > $dir/expected.list
   run list list
   check "list: exit 0" exit_is list 0
@@ -572,12 +573,6 @@ case_fleet() {
   end
 }
 
-# A printer that restarts quickly on its new firmware: 0.3 s after the last byte its gadget leaves
-# the bus and is plugged in again 100 ms later, less than korvex's look for it every 200 ms.
-# korvex --verify must see it back all the same, on its new version. What tells the host's two
-# enumerations apart: the USB device number, which the restart changes; usblp gives the printer
-# the same lpN again. (The host is without the printer longer than the gadget is away: it takes
-# the new device in after the hub's debounce, its reset and the enumeration.)
 # Hundredths of a second since boot at each change of whether the host has gadget g0 (its USB
 # device and its /dev/usb/lpN), "0" when it went, "1" when it came back; until $dir/stop is there.
 watch_g0() {
@@ -590,6 +585,12 @@ watch_g0() {
     usleep 5000
   done
 }
+# A printer that restarts quickly on its new firmware: 0.3 s after the last byte its gadget leaves
+# the bus and is plugged in again 100 ms later, less than korvex's look for it every 200 ms.
+# korvex --verify must see it back all the same, on its new version. What tells the host's two
+# enumerations apart: the USB device number, which the restart changes; usblp gives the printer
+# the same lpN again. (The host is without the printer longer than the gadget is away: it takes
+# the new device in after the hub's debounce, its reset and the enumeration.)
 case_restart_verify() {
   begin restart_verify
   plug g0
@@ -609,7 +610,8 @@ case_restart_verify() {
     away=$(( (${came% *} - ${went% *}) * 10 ))
   check "the host without it once, for $away ms" [ "$away" != "?" ]
   check "back on its new firmware" has $dir/upgrade.out "firmware 3.01.22 -> 3.02.00"
-  check "restarted once: $(grep '^back' $dir/g0/log)" [ "$(grep -c '^restarting' $dir/g0/log)" = 1 ]
+  check "restarted once: $(grep '^back' $dir/g0/log)" \
+    [ "$(grep -c '^restarting' $dir/g0/log)" = 1 ]
   settle
   check "the image arrived byte for byte" same $dir/g0/firmware $FILES/orbis.bin
   local after=$(cat $(usb_device g0)/devnum) lp_after=$(lp_of g0)
