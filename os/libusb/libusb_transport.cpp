@@ -17,6 +17,8 @@
 #include <set>
 #include <thread>
 
+#include "os/libusb/bulk_in_reader.h"
+
 namespace {
 
 constexpr int kBidirectionalProtocol = 2;
@@ -224,27 +226,17 @@ class LibusbTransport : public PrinterTransport {
     failure_ = TransportFailure::None;
     if (cancelled_) return Fail(TransportFailure::Cancelled);
     if (handle_ == nullptr) return Fail(TransportFailure::Gone);
-    if (pendingFrom_ == pendingTo_) {
-      // Room for whole packets, and one more: a block that fills what the caller asked for
-      // exactly ends with a zero-length packet, which must end this transfer rather than be
-      // read as a transfer of its own (the next reply's read would take it for an empty
-      // answer). A longer block is kept for the next reads, as the usblp driver keeps the rest
-      // of its buffer.
-      const size_t packet = static_cast<size_t>(interface_.inPacketBytes);
-      const size_t room = (capacity + packet - 1) / packet * packet + packet;
-      if (room > INT_MAX) return Fail(TransportFailure::Other);
-      if (incoming_.size() < room) incoming_.resize(room);
-      int actual = 0;
-      if (!Transfer(interface_.in, incoming_.data(), static_cast<int>(room), timeoutMs, &actual)) {
-        return false;
-      }
-      pendingFrom_ = 0;
-      pendingTo_ = static_cast<size_t>(actual);
-    }
-    const size_t taken = std::min<size_t>(capacity, pendingTo_ - pendingFrom_);
-    if (taken > 0) std::memcpy(buffer, incoming_.data() + pendingFrom_, taken);
-    pendingFrom_ += taken;
-    *count = static_cast<uint32_t>(taken);
+    const auto in = [this](unsigned char *into, size_t length, uint32_t wait, size_t *actual) {
+      *actual = 0;
+      if (length > INT_MAX) return Fail(TransportFailure::Other);
+      int moved = 0;
+      const bool done = Transfer(interface_.in, into, static_cast<int>(length), wait, &moved);
+      *actual = static_cast<size_t>(moved);
+      return done;
+    };
+    if (!reads_.Read(buffer, capacity, timeoutMs, count, in)) return false;
+    // Bytes that came before a time-out or a cancel are a block all the same.
+    failure_ = TransportFailure::None;
     return true;
   }
 
@@ -300,6 +292,7 @@ class LibusbTransport : public PrinterTransport {
     result = libusb_claim_interface(handle_, interface_.number);
     if (result != 0) return FailureOf(result);
     claimed_ = true;
+    reads_.Start(static_cast<size_t>(interface_.inPacketBytes));
     // As the usblp driver does: the alternate setting is chosen only where there is a choice.
     if (interface_.severalAlternates) {
       result = libusb_set_interface_alt_setting(handle_, interface_.number, interface_.alternate);
@@ -414,9 +407,7 @@ class LibusbTransport : public PrinterTransport {
   PrinterInterface interface_;
   bool claimed_ = false;
   bool detached_ = false;
-  // What the last IN transfer brought beyond what its read took.
-  std::vector<unsigned char> incoming_;
-  size_t pendingFrom_ = 0, pendingTo_ = 0;
+  BulkInReader reads_;
   TransportFailure failure_ = TransportFailure::None;
 };
 

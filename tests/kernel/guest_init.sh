@@ -1,7 +1,8 @@
 #!/bin/sh
 # /init of the kernel tests' virtual machine: loads the USB modules, makes printer gadgets
 # through configfs on dummy_hcd's controllers, each joined to the kernel's own usblp driver or
-# reached through libusb and usbfs, and runs korvex against them, case by case. Each gadget's printer side is korvex-gadget-printer.
+# reached through libusb and usbfs, and runs korvex against them, case by case. Each gadget's
+# printer side is korvex-gadget-printer.
 # A case's result goes to the console between two marker lines, for kernel_vm.sh to pick up;
 # then the machine powers off.
 /bin/busybox --install -s /bin
@@ -18,15 +19,20 @@ FILES=/files
 MiB=1048576
 
 for module in usb-common usbcore udc-core; do insmod /lib/modules/$module.ko; done
-insmod /lib/modules/dummy_hcd.ko num=4
-for module in configfs libcomposite usb_f_printer; do insmod /lib/modules/$module.ko; done
+# A controller per gadget: the four of the kernel's printer function and twenty of FunctionFS.
+insmod /lib/modules/dummy_hcd.ko num=24
+for module in configfs libcomposite usb_f_printer usb_f_fs; do insmod /lib/modules/$module.ko; done
 mount -t configfs configfs /sys/kernel/config
 
 # ---- Gadgets ----------------------------------------------------------------------------------
-# gN is a printer gadget for dummy_udc.N, so on a USB bus of its own; its printer side is
-# /dev/g_printerN (the function instances are made in this order). Plugged in only for the cases
-# that use it.
-make_gadget() {  # NAME VID PID SERIAL
+# gN and fN are printer gadgets for dummy_udc.N, so each on a USB bus of its own. Plugged in only
+# for the cases that use them.
+# gN: the kernel's printer function, whose printer side is /dev/g_printerN (the function
+# instances are made in this order). It allows four printers at a time.
+# fN: FunctionFS, mounted on /ffs/fN, where korvex-gadget-printer --functionfs makes the printer
+# interface itself: any number of printers, and no zero-length packet after a reply block that
+# fills its last packet, as many printers send none. Plugged in once its printer side is there.
+make_device() {  # NAME VID PID SERIAL
   local g=$CONFIG/$1
   mkdir $g
   echo 0x$2 > $g/idVendor
@@ -34,18 +40,38 @@ make_gadget() {  # NAME VID PID SERIAL
   mkdir $g/strings/0x409
   echo Korvex > $g/strings/0x409/manufacturer
   [ -z "$4" ] || echo "$4" > $g/strings/0x409/serialnumber
+  mkdir $g/configs/c.1
+}
+make_gadget() {  # NAME VID PID SERIAL
+  local g=$CONFIG/$1
+  make_device "$@"
   mkdir $g/functions/printer.0
   echo "MFG:Korvex;CMD:PJL;CLS:PRINTER;" > $g/functions/printer.0/pnp_string
-  mkdir $g/configs/c.1
   ln -s $g/functions/printer.0 $g/configs/c.1/
+}
+make_ffs_gadget() {  # NAME VID PID SERIAL
+  local g=$CONFIG/$1
+  make_device "$@"
+  mkdir $g/functions/ffs.$1
+  ln -s $g/functions/ffs.$1 $g/configs/c.1/
+  mkdir -p /ffs/$1
+  mount -t functionfs $1 /ffs/$1
 }
 make_gadget g0 4b56 015c ORB-300-A1  # Orbis 300, family 2
 make_gadget g1 4b56 0022 ""          # KL-1020, family 1, no serial number
 make_gadget g2 1234 5678 X1          # another maker's printer
 make_gadget g3 4b56 015c ORB-300-B2  # a second Orbis 300
+# A fleet of Orbis 300: f4 to f23, serial numbers FLEET-04 to FLEET-23.
+fleet=""
+for n in $(seq 4 23); do
+  make_ffs_gadget f$n 4b56 015c FLEET-$(printf %02d $n)
+  fleet="$fleet f$n"
+done
 
-# The USB device of gadget gN on the host's side, once enumerated.
-usb_device() { ls -d /sys/devices/platform/dummy_hcd.${1#g}/usb*/*-1 2>/dev/null; }
+# The controller of gadget gN or fN: N.
+udc_of() { echo ${1#[gf]}; }
+# The USB device of a gadget on the host's side, once enumerated.
+usb_device() { ls -d /sys/devices/platform/dummy_hcd.$(udc_of $1)/usb*/*-1 2>/dev/null; }
 # The lpM that usblp made for gadget gN.
 lp_of() { ls "$(usb_device $1)"/*:1.0/usbmisc 2>/dev/null; }
 
@@ -54,7 +80,7 @@ lp_of() { ls "$(usb_device $1)"/*:1.0/usbmisc 2>/dev/null; }
 plug() {
   local g tries
   for g in "$@"; do
-    echo dummy_udc.${g#g} > $CONFIG/$g/UDC
+    echo dummy_udc.$(udc_of $g) > $CONFIG/$g/UDC
     tries=0
     while :; do
       if [ -d /sys/module/usblp ]; then
@@ -70,11 +96,31 @@ plug() {
   done
 }
 
+# As plug, for gadgets whose lpN does not matter: all plugged in first, then waited for.
+plug_at_once() {
+  local g tries=0
+  for g in "$@"; do echo dummy_udc.$(udc_of $g) > $CONFIG/$g/UDC; done
+  for g in "$@"; do
+    while [ ! -c "/dev/usb/$(lp_of $g)" ] && [ $tries -lt 200 ]; do
+      tries=$((tries + 1))
+      usleep 100000
+    done
+  done
+}
+
 plugged() { [ -n "$(cat $CONFIG/$1/UDC)" ]; }
+# Until the host has let go of the gadget's USB device, 5 s at most.
+gone() {
+  local tries=0
+  while [ -n "$(usb_device $1)" ] && [ $tries -lt 50 ]; do
+    tries=$((tries + 1))
+    usleep 100000
+  done
+}
 
 unplug_all() {
   local g tries=0
-  for g in g0 g1 g2 g3; do
+  for g in g0 g1 g2 g3 $fleet; do
     ! plugged $g || echo > $CONFIG/$g/UDC
   done
   while [ -n "$(ls /dev/usb 2>/dev/null)" ] && [ $tries -lt 100 ]; do
@@ -111,15 +157,26 @@ check() {
   fi
 }
 
-# printer GADGET OPTIONS...: its printer side, keeping what it receives in $dir/GADGET.
+# printer GADGET OPTIONS...: its printer side, keeping what it receives in $dir/GADGET. A
+# FunctionFS printer ends its gadget's time on the bus when it ends; it is waited for until it
+# has made its interface, 5 s at most, so that its gadget can be plugged in.
 printer() {
-  local g=$1
+  local g=$1 port tries=0
   shift
+  case $g in
+    f*) port="--functionfs /ffs/$g" ;;
+    *) port="--device /dev/g_printer${g#g}" ;;
+  esac
   mkdir -p $dir/$g
-  korvex-gadget-printer --device /dev/g_printer${g#g} --record $dir/$g --udc $CONFIG/$g/UDC "$@" \
-    2> $dir/$g/stderr &
+  korvex-gadget-printer $port --record $dir/$g --udc $CONFIG/$g/UDC "$@" 2> $dir/$g/stderr &
   printers="$printers $!"
   eval pid_$g=$!
+  case $g in
+    f*) while [ ! -e /ffs/$g/ep1 ] && [ $tries -lt 250 ]; do
+          tries=$((tries + 1))
+          usleep 20000
+        done ;;
+  esac
 }
 
 # run NAME ARGUMENTS...: korvex as root, without a terminal; NAME.out, NAME.err, NAME.exit. One
@@ -196,7 +253,7 @@ udev_rule="The udev rule 60-korvex.rules (in /lib/udev/rules.d with the korvex p
 settle() {
   local before="" after tries=0
   while [ $tries -lt 40 ]; do
-    after=$(cat $dir/g*/log 2>/dev/null | wc -c)
+    after=$(cat $dir/[gf]*/log 2>/dev/null | wc -c)
     [ "$after" = "$before" ] && return
     before=$after
     tries=$((tries + 1))
@@ -220,7 +277,7 @@ end() {
       echo "--- korvex ${n##*/}: exit $(cat $f)"; echo "--- stdout"; cat $n.out; echo "--- stderr"
       tail -n 30 $n.err
     done >> $log
-    for g in $dir/g*; do
+    for g in $dir/[gf]*; do
       [ -d "$g" ] || continue
       echo "--- printer ${g##*/}: $(wc -c < $g/firmware) firmware bytes; log (last lines)"
       tail -n 8 $g/log; cat $g/stderr
@@ -372,6 +429,48 @@ case_info_whole_blocks() {
   end
 }
 
+# Blocks of 1024 and 2048 bytes, which fill their last 512-byte packet (dummy_hcd's bus is high
+# speed), and one byte over 1024, each queried RUNS times in a row. A query that takes 5 s or
+# more has had a read wait out its time-out after the block had come.
+whole_blocks() {  # GADGET PRINTER WAY RUNS KORVEX_OPTIONS...
+  local g=$1 printer=$2 way=$3 runs=$4 bytes name t0 took
+  shift 4
+  for bytes in 1024 1025 2048; do
+    printer $g --version-text-bytes $bytes
+    plugged $g || plug $g
+    for name in $way$bytes $([ $runs = 1 ] || echo $way$bytes.again); do
+      t0=$(now)
+      run $name "$@" info --printer $printer --json
+      took=$(( $(now) - t0 ))
+      check "$name: exit 0" exit_is $name 0
+      check "$name: version text" has $dir/$name.out \
+        '"version_text": "build 2291 Orbis firmware 3.01.22 (2023-05-14)"'
+      check "$name: no field missing" has $dir/$name.out '"errors": {}'
+      check "$name: no read waited out its time-out ($took/100 s)" [ $took -lt 500 ]
+    done
+    eval "kill \$pid_$g; wait \$pid_$g"
+    # A FunctionFS gadget leaves the bus with its printer side.
+    case $g in f*) gone $g ;; esac
+  done
+}
+# Through libusb. The kernel's printer function ends a block that fills its last packet with a
+# zero-length packet: after a read that took the whole block, that packet comes first; so too for
+# the next run, which finds it waiting. It must not be taken for the printer's answer.
+case_info_whole_blocks_libusb() {
+  begin info_whole_blocks_libusb
+  plug g0
+  whole_blocks g0 usb:1-1 libusb 2 --via libusb
+  end
+}
+# A printer that sends no zero-length packet after such a block (a FunctionFS gadget): its last
+# packet ends the block. Through usblp, whose reads of 1024 bytes end there anyway, and libusb.
+case_info_whole_blocks_no_zlp() {
+  begin info_whole_blocks_no_zlp
+  whole_blocks f4 lp0 usblp 1
+  whole_blocks f4 usb:5-1 libusb 1 --via libusb
+  end
+}
+
 case_upgrade_single_image() {
   begin upgrade_single_image
   plug g1
@@ -435,6 +534,89 @@ EOF
   settle
   check "the first printer's image" same $dir/g0/firmware $FILES/orbis.bin
   check "the second printer's image" same $dir/g3/firmware $FILES/orbis.bin
+  end
+}
+
+# Twenty printers at once, more than the window program's printer menu holds: korvex lists each
+# of them, as text and as JSON, and sends each the whole image. FunctionFS printers: the kernel's
+# printer function allows four at a time.
+case_fleet() {
+  begin fleet
+  local g t0=$(now) took
+  for g in $fleet; do printer $g; done
+  plug_at_once $fleet
+  took=$(( $(now) - t0 ))
+  check "twenty printers plugged in ($took/100 s)" [ $(ls /dev/usb | wc -l) = 20 ]
+  # Each with its own lpN, in no set order: the controllers enumerate side by side.
+  for g in $fleet; do
+    printf "%s  4B56:015C  Orbis 300 (4B56015C)  serial FLEET-%02d  via usblp\n" $(lp_of $g) \
+      $(udc_of $g)
+  done | sort > $dir/expected.list
+  run list list
+  check "list: exit 0" exit_is list 0
+  sort $dir/list.out > $dir/list.sorted
+  check "list: the twenty printers, each once" diff $dir/expected.list $dir/list.sorted
+  run json list --json
+  check "JSON: exit 0" exit_is json 0
+  check "JSON: the twenty printers" [ "$(grep -c '"serial": "FLEET-[0-9]*"' $dir/json.out)" = 20 ]
+  t0=$(now)
+  run all upgrade $FILES/orbis.kfw --all
+  took=$(( $(now) - t0 ))
+  check "upgrade: exit 0 ($took/100 s)" exit_is all 0
+  check "upgrade: a line per printer" \
+    [ "$(grep -c '^lp[0-9]* *FLEET-[0-9]* .* upgraded (exit 0)$' $dir/all.out)" = 20 ]
+  check "upgrade: the summary" has $dir/all.out "20 printers: 20 upgraded, 0 not; exit 0"
+  settle
+  for g in $fleet; do
+    check "$g: the image arrived byte for byte" same $dir/$g/firmware $FILES/orbis.bin
+  done
+  end
+}
+
+# Hundredths of a second since boot at each change of whether the host has gadget g0 (its USB
+# device and its /dev/usb/lpN), "0" when it went, "1" when it came back; until $dir/stop is there.
+watch_g0() {
+  local was=1 is
+  while [ ! -e $dir/stop ]; do
+    is=0
+    [ -n "$(lp_of g0)" ] && [ -c /dev/usb/$(lp_of g0) ] && is=1
+    [ $is = $was ] || echo "$(now) $is" >> $dir/presence
+    was=$is
+    usleep 5000
+  done
+}
+# A printer that restarts quickly on its new firmware: 0.3 s after the last byte its gadget leaves
+# the bus and is plugged in again 100 ms later, less than korvex's look for it every 200 ms.
+# korvex --verify must see it back all the same, on its new version. What tells the host's two
+# enumerations apart: the USB device number, which the restart changes; usblp gives the printer
+# the same lpN again. (The host is without the printer longer than the gadget is away: it takes
+# the new device in after the hub's debounce, its reset and the enumeration.)
+case_restart_verify() {
+  begin restart_verify
+  plug g0
+  local before=$(cat $(usb_device g0)/devnum) lp=$(lp_of g0)
+  printer g0 --restart-after $(wc -c < $FILES/orbis.bin) --install-ms 300 --restart-ms 100 \
+    --firmware-after 3.02.00
+  : > $dir/presence
+  watch_g0 &
+  local watcher=$! t0=$(now)
+  run upgrade upgrade $FILES/orbis.kfw --printer $lp --verify --verify-timeout 20
+  local took=$(( $(now) - t0 ))
+  touch $dir/stop
+  wait $watcher
+  check "exit 0 ($took/100 s)" exit_is upgrade 0
+  local went=$(grep ' 0$' $dir/presence) came=$(grep ' 1$' $dir/presence) away="?"
+  [ "$(wc -l < $dir/presence)" != 2 ] || [ -z "$went" ] || [ -z "$came" ] ||
+    away=$(( (${came% *} - ${went% *}) * 10 ))
+  check "the host without it once, for $away ms" [ "$away" != "?" ]
+  check "back on its new firmware" has $dir/upgrade.out "firmware 3.01.22 -> 3.02.00"
+  check "restarted once: $(grep '^back' $dir/g0/log)" \
+    [ "$(grep -c '^restarting' $dir/g0/log)" = 1 ]
+  settle
+  check "the image arrived byte for byte" same $dir/g0/firmware $FILES/orbis.bin
+  local after=$(cat $(usb_device g0)/devnum) lp_after=$(lp_of g0)
+  check "another USB device number: $before, then $after" [ -n "$after" -a "$after" != "$before" ]
+  check "the same node: $lp, then $lp_after" [ "$lp_after" = "$lp" ]
   end
 }
 
@@ -660,33 +842,29 @@ case_second_open_refused() {
   end
 }
 
+# The cases KORVEX_KERNEL_CASES chose (kernel_vm.sh), or all of them.
+chosen=""
+[ ! -f /cases ] || chosen=$(cat /cases)
+run_case() {
+  [ -z "$chosen" ] || case " $chosen " in *" $1 "*) ;; *) return ;; esac
+  case_$1
+}
+
 echo "@@@ guest up $(uname -r)"
 if [ -f /bench.sh ]; then
   # make bench-kernel: the benchmark in place of the cases.
   . /bench.sh
 else
-  case_usblp_not_loaded
+  run_case usblp_not_loaded
   insmod /lib/modules/usblp.ko
-  case_list
-  case_info_family1
-  case_info_family2
-  case_stray_blocks
-  case_info_whole_blocks
-  case_upgrade_single_image
-  case_upgrade_multi_part
-  case_upgrade_raw_image
-  case_damaged_package
-  case_upgrade_all
-  case_unplugged_midway
-  case_unplugged_midway_libusb
-  case_silent_printer
-  case_permissions
-  case_permissions_libusb
-  case_libusb_forced
-  case_held_by_another_program
-  case_interrupted_multi_part
-  case_interrupted_single_image
-  case_second_open_refused
+  for name in list info_family1 info_family2 stray_blocks info_whole_blocks \
+              info_whole_blocks_libusb info_whole_blocks_no_zlp upgrade_single_image \
+              upgrade_multi_part upgrade_raw_image damaged_package upgrade_all fleet \
+              restart_verify unplugged_midway unplugged_midway_libusb silent_printer permissions \
+              permissions_libusb libusb_forced held_by_another_program interrupted_multi_part \
+              interrupted_single_image second_open_refused; do
+    run_case $name
+  done
 fi
 echo "@@@ guest done"
 poweroff -f

@@ -7,13 +7,15 @@
 #   kernel_vm.sh bench WORK KORVEX GADGET_PRINTER          the kernel benchmark in place of the
 #                                                          cases (make bench-kernel), its numbers
 #                                                          on standard output
+# KORVEX_KERNEL_CASES="list upgrade_all" boots to run only those cases (while working on them);
+# the others are then skipped. Unset, every case runs.
 # The kernel package is fetched with apt-get download into WORK/cache once and kept there.
 set -euo pipefail
 
 kSkip=77
-# A boot runs the cases in about a minute and a half; far longer means the guest hung.
-kBootSeconds=300
-modules=(usb-common usbcore udc-core dummy_hcd configfs libcomposite usb_f_printer usblp)
+# A boot runs the cases in about three minutes; far longer means the guest hung.
+kBootSeconds=450
+modules=(usb-common usbcore udc-core dummy_hcd configfs libcomposite usb_f_printer usb_f_fs usblp)
 
 die() { echo "kernel_vm: $*" >&2; exit 1; }
 
@@ -56,12 +58,14 @@ fetch_kernel() {
   fi
   deb=$(ls "$cache/$package"_*.deb | tail -n 1)
   kernel=$cache/${package}
-  if [ ! -f "$kernel/done" ]; then
+  # Unpacked again when a module was added to the list.
+  local name file missing=""
+  for name in "${modules[@]}"; do [ -f "$kernel/modules/$name.ko" ] || missing=$name; done
+  if [ ! -f "$kernel/done" ] || [ -n "$missing" ]; then
     rm -rf "$kernel"; mkdir -p "$kernel/tree" "$kernel/modules"
     dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel/tree" --wildcards './boot/vmlinuz-*' \
       $(printf "*/%s.ko* " "${modules[@]}")
     cp "$kernel"/tree/boot/vmlinuz-* "$kernel/vmlinuz"
-    local name file
     for name in "${modules[@]}"; do
       file=$(find "$kernel/tree" -name "$name.ko*" | head -n 1)
       [ -n "$file" ] || die "$package has no module $name"
@@ -132,6 +136,7 @@ make_initramfs() {  # ROOT KORVEX GADGET_PRINTER FILES OUT [BENCH_SCRIPT]
   printf 'root:x:0:\nlp:x:7:\ntester:x:1000:\n' > "$root/etc/group"
   cp "$(dirname "$0")/guest_init.sh" "$root/init"
   chmod 0755 "$root/init"
+  [ -z "${KORVEX_KERNEL_CASES:-}" ] || echo "$KORVEX_KERNEL_CASES" > "$root/cases"
   [ -z "$bench" ] || cp "$bench" "$root/bench.sh"
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$out"
 }
@@ -150,8 +155,9 @@ split_results() {
 boot() {
   local work=$1 korvex=$2 gadget_printer=$3 fwpack=$4 why
   mkdir -p "$work"
-  rm -f "$work/skipped" "$work/console.log"
+  rm -f "$work/skipped" "$work/console.log" "$work/selected"
   rm -rf "$work/results"
+  [ -z "${KORVEX_KERNEL_CASES:-}" ] || echo "$KORVEX_KERNEL_CASES" > "$work/selected"
   why=$(qemu_refusal)
   if [ -n "$why" ]; then
     echo "$why" > "$work/skipped"
@@ -180,6 +186,10 @@ result() {
   local work=$1 name=$2
   if [ -f "$work/skipped" ]; then
     echo "kernel tests skipped: $(cat "$work/skipped")"
+    exit $kSkip
+  fi
+  if [ -f "$work/selected" ] && ! grep -qw -- "$name" "$work/selected"; then
+    echo "not among the cases chosen by KORVEX_KERNEL_CASES: $(cat "$work/selected")"
     exit $kSkip
   fi
   if [ ! -f "$work/results/$name.verdict" ]; then
