@@ -54,7 +54,10 @@ bool FindPrinters(std::vector<FoundPrinter> *printers, std::vector<LeftOutPrinte
     printer.port = listed.info.port;
     printer.instance = listed.info.instance;
     printer.via = listed.info.via;
-    printer.devicePath = OneLine(printer.entry.devicePath);
+    // Where the system has it: /dev/usb/lpN or /dev/bus/usb/BBB/DDD on Linux, the interface's
+    // path on Windows.
+    printer.devicePath = listed.info.node.empty() ? OneLine(printer.entry.devicePath)
+                                                  : OneLine(listed.info.node);
     const std::string deviceId = OneLine(printer.entry.deviceId);
     printer.vendorId = deviceId.substr(0, 4);
     printer.productId = deviceId.size() >= 8 ? deviceId.substr(4, 4) : std::string();

@@ -22,7 +22,8 @@ struct FoundPrinter {
   std::string serial;        // the USB serial number, if any
   std::string port;          // where it is plugged in (the same after a restart)
   std::string instance;      // what a restart changes (its USB device number); may be empty
-  std::string devicePath;    // the interface's path as discovery admitted it
+  std::string devicePath;    // where the system has it: its device node on Linux, the
+                             // interface's path on Windows
   std::string vendorId;      // 4 upper-case hexadecimal digits
   std::string productId;
   std::string displayName;   // as the window program's printer menu shows it
