@@ -67,6 +67,22 @@ class PrinterTransport {
   // (Windows' synchronous writes), that write runs on until the driver ends it; the next fails.
   virtual void Cancel() = 0;
 
+  // Firmware in pieces that the backend keeps in flight several at a time, where it can
+  // (libusb; PiecesInFlight above 1): length bytes in pieces of pieceBytes (the last one
+  // shorter), the pieces Write would write one after the other. A piece counts as written only
+  // once its transfer has completed: onTaken(context, bytes) is told of every piece in order as
+  // it ends, with the bytes it moved (a failed or cancelled piece's too), and returning false
+  // submits no further piece. Returns once no piece is in flight: true when every piece was
+  // written whole; false when one failed (those after it are cancelled before they reach the
+  // printer; any bytes they moved are told all the same), when none completed for stallMs
+  // (TimedOut; 0 waits as long as the driver takes), or when Cancel was called; false with
+  // LastFailure None when onTaken stopped it. A backend that writes one piece at a time writes
+  // them with Write, one after the other.
+  virtual uint32_t PiecesInFlight() const { return 1; }
+  virtual bool WritePieces(const unsigned char *bytes, uint32_t length, uint32_t pieceBytes,
+                           uint32_t stallMs, bool (*onTaken)(void *context, uint32_t bytes),
+                           void *context);
+
   // Releases the connection; the destructor does it too.
   virtual void Close() = 0;
 

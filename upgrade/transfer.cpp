@@ -10,6 +10,43 @@
 
 namespace {
 
+// A transfer whose pieces the transport keeps in flight several at a time: each piece is
+// counted, and the progress moved, once the printer has taken it.
+struct Streamed {
+  OperationSink *sink;
+  uint32_t total;
+  uint32_t count;  // the run's bytes taken so far
+  uint32_t step;
+  int progressOn;
+};
+
+bool PieceTaken(void *context, uint32_t bytes) {
+  auto *streamed = static_cast<Streamed *>(context);
+  OperationSink &sink = *streamed->sink;
+  sink.FirmwareWritten(bytes);
+  const uint32_t before = streamed->count;
+  streamed->count += bytes;
+  if (streamed->progressOn && ProgressDue(before, bytes, streamed->step)) {
+    sink.TransferProgress(streamed->count, streamed->total);
+  }
+  return !sink.StopRequested();
+}
+
+int SendStreamed(PrinterConnection &connection, PrinterTransport &printer,
+                 const unsigned char *data, uint32_t length, uint32_t total, uint32_t base,
+                 int progressOn) {
+  OperationSink &sink = *connection.sink;
+  if (sink.StopRequested()) return -1;
+  if (progressOn && base == 0) sink.TransferProgress(0, total);
+  Streamed streamed = {&sink, total, base, ProgressStep(total), progressOn};
+  if (!printer.WritePieces(data, length, kTransferChunkBytes, connection.stallMilliseconds,
+                           PieceTaken, &streamed)) {
+    connection.lastFailure = printer.LastFailure();
+    return -1;
+  }
+  return static_cast<int>(length);
+}
+
 int SendOn(PrinterConnection &connection, PrinterTransport &printer, const unsigned char *data,
            uint32_t length, uint32_t total, uint32_t base, int progressOn) {
   OperationSink &sink = *connection.sink;
@@ -41,6 +78,10 @@ int SendFirmwareData(PrinterConnection &connection, const unsigned char *data, u
   // A question before it may have timed out; this transfer is judged by its own writes.
   connection.lastFailure = TransportFailure::None;
   if (connection.transport != nullptr) {
+    if (connection.transport->PiecesInFlight() > 1) {
+      return SendStreamed(connection, *connection.transport, data, length, total, base,
+                          progressOn);
+    }
     return SendOn(connection, *connection.transport, data, length, total, base, progressOn);
   }
   std::unique_ptr<PrinterTransport> printer = NewPrinterTransport(connection.devicePath);

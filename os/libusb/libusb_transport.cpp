@@ -25,6 +25,9 @@ constexpr int kBidirectionalProtocol = 2;
 constexpr int kIeee1284Protocol = 3;
 // A bulk endpoint's packet size when its descriptor gives none: a high-speed one's.
 constexpr int kDefaultPacketBytes = 512;
+// Firmware pieces in flight at once: enough that the bus never waits for the program between
+// two pieces (make bench-kernel measures it).
+constexpr uint32_t kPiecesInFlight = 8;
 constexpr int kMaxPortDepth = 7;  // USB allows 5 tiers of hubs below the root; libusb's bound
 // How long the program's end waits for a call it cancelled to return, or for a connection that
 // another thread is closing, before it ends without it.
@@ -115,6 +118,14 @@ Connections &OpenConnections() {
 }
 
 class LibusbTransport : public PrinterTransport {
+  // A firmware piece's transfer, made once and used for every piece of its place in the ring.
+  struct Piece {
+    libusb_transfer *transfer = nullptr;
+    int completed = 0;
+    uint32_t length = 0;
+    bool inFlight = false;
+  };
+
  public:
   explicit LibusbTransport(const LibusbPrinterPlace &place) : place_(place) {}
   ~LibusbTransport() override { Close(); }
@@ -139,10 +150,23 @@ class LibusbTransport : public PrinterTransport {
     return done;
   }
 
+  uint32_t PiecesInFlight() const override { return kPiecesInFlight; }
+
+  bool WritePieces(const unsigned char *bytes, uint32_t length, uint32_t pieceBytes,
+                   uint32_t stallMs, bool (*onTaken)(void *context, uint32_t bytes),
+                   void *context) override {
+    const bool done = WritePiecesOnce(bytes, length, pieceBytes, stallMs, onTaken, context);
+    AwaitTheEnd();
+    return done;
+  }
+
   void Cancel() override {
     std::lock_guard<std::mutex> lock(inFlightMutex_);
     cancelled_ = true;
     if (inFlight_ != nullptr) libusb_cancel_transfer(inFlight_);
+    for (Piece &piece : pieces_) {
+      if (piece.inFlight) libusb_cancel_transfer(piece.transfer);
+    }
   }
 
   void Close() override {
@@ -218,6 +242,155 @@ class LibusbTransport : public PrinterTransport {
     *written = static_cast<uint32_t>(actual);
     if (done && *written != length) return Fail(TransportFailure::Other);
     return done;
+  }
+
+  // The pieces of a firmware transfer, submitted in order with up to kPiecesInFlight in flight,
+  // and taken in order: a piece is counted when it has completed, the oldest first. The stall
+  // clock runs while the oldest piece is in flight and restarts when it completes. A piece that
+  // ends otherwise than whole cancels every piece after it, and no piece is submitted after it:
+  // on one endpoint the host controller moves them in order, so none of them gets ahead of the
+  // lost one. Whatever ended them, every piece's end is awaited before this returns, and what
+  // any piece moved is told.
+  bool WritePiecesOnce(const unsigned char *bytes, uint32_t length, uint32_t pieceBytes,
+                       uint32_t stallMs, bool (*onTaken)(void *context, uint32_t bytes),
+                       void *context) {
+    using Clock = std::chrono::steady_clock;
+    std::lock_guard<std::timed_mutex> use(use_);
+    failure_ = TransportFailure::None;
+    if (cancelled_) return Fail(TransportFailure::Cancelled);
+    if (handle_ == nullptr) return Fail(TransportFailure::Gone);
+    if (pieceBytes == 0 || pieceBytes > INT_MAX) return Fail(TransportFailure::Other);
+    for (Piece &piece : pieces_) {
+      if (piece.transfer == nullptr) piece.transfer = libusb_alloc_transfer(0);
+      if (piece.transfer == nullptr) return Fail(TransportFailure::Other);
+    }
+    // As Write: in the mode of writes alone, as long as the driver takes.
+    const uint32_t limit = mode_ == TransportMode::RequestReply ? stallMs : 0;
+    TransportFailure failure = TransportFailure::None;
+    bool stopped = false, timedOut = false;
+    uint32_t next = 0;
+    size_t oldest = 0, inFlight = 0;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limit);
+    for (;;) {
+      while (failure == TransportFailure::None && !stopped && inFlight < kPiecesInFlight &&
+             next < length) {
+        Piece &piece = pieces_[(oldest + inFlight) % kPiecesInFlight];
+        piece.completed = 0;
+        piece.length = std::min(pieceBytes, length - next);
+        // An OUT transfer only reads its buffer.
+        libusb_fill_bulk_transfer(piece.transfer, handle_, interface_.out,
+                                  const_cast<unsigned char *>(bytes + next),
+                                  static_cast<int>(piece.length), OnTransferDone,
+                                  &piece.completed, 0);
+        std::lock_guard<std::mutex> lock(inFlightMutex_);
+        if (cancelled_) {
+          failure = TransportFailure::Cancelled;
+          break;
+        }
+        const int submitted = libusb_submit_transfer(piece.transfer);
+        if (submitted != 0) {
+          failure = FailureOf(submitted);
+          break;
+        }
+        piece.inFlight = true;
+        if (inFlight == 0) deadline = Clock::now() + std::chrono::milliseconds(limit);
+        next += piece.length;
+        ++inFlight;
+      }
+      if (inFlight == 0) break;
+
+      Piece &piece = pieces_[oldest];
+      if (!AwaitPiece(piece, limit, deadline, &timedOut)) {
+        // Its end never came: the system may still read the caller's bytes. Those pieces are
+        // left to it, and the connection is of no further use.
+        for (Piece &left : pieces_) {
+          if (left.inFlight && left.completed == 0) left.transfer = nullptr;
+          left.inFlight = false;
+        }
+        handle_ = nullptr;
+        return Fail(TransportFailure::Other);
+      }
+      {
+        std::lock_guard<std::mutex> lock(inFlightMutex_);
+        piece.inFlight = false;
+      }
+      oldest = (oldest + 1) % kPiecesInFlight;
+      --inFlight;
+      const uint32_t moved = static_cast<uint32_t>(std::max(piece.transfer->actual_length, 0));
+      const bool whole = piece.transfer->status == LIBUSB_TRANSFER_COMPLETED &&
+                         moved == piece.length;
+      if (moved > 0 && !onTaken(context, moved)) stopped = true;
+      if (whole) {
+        deadline = Clock::now() + std::chrono::milliseconds(limit);
+        continue;
+      }
+      if (failure == TransportFailure::None) {
+        failure = PieceFailure(piece.transfer->status, timedOut);
+        // Nothing after a lost piece may reach the printer.
+        std::lock_guard<std::mutex> lock(inFlightMutex_);
+        for (Piece &later : pieces_) {
+          if (later.inFlight) libusb_cancel_transfer(later.transfer);
+        }
+      }
+    }
+    if (failure != TransportFailure::None) return Fail(failure);
+    return !stopped || next >= length;
+  }
+
+  // Handles the connection's events until the piece has ended; past the deadline (limit 0:
+  // none), every piece in flight is cancelled and their ends awaited. False when events cannot
+  // be handled and the piece never ended.
+  bool AwaitPiece(Piece &piece, uint32_t limit, std::chrono::steady_clock::time_point deadline,
+                  bool *timedOut) {
+    using Clock = std::chrono::steady_clock;
+    while (piece.completed == 0) {
+      int handled;
+      if (limit == 0 || *timedOut) {
+        handled = libusb_handle_events_completed(context_, &piece.completed);
+      } else {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        timeval wait = {};
+        if (left.count() > 0) {
+          wait.tv_sec = static_cast<time_t>(left.count() / 1000000);
+          wait.tv_usec = static_cast<suseconds_t>(left.count() % 1000000);
+        }
+        handled = libusb_handle_events_timeout_completed(context_, &wait, &piece.completed);
+        if (piece.completed == 0 && left.count() <= 0) {
+          *timedOut = true;
+          std::lock_guard<std::mutex> lock(inFlightMutex_);
+          for (Piece &each : pieces_) {
+            if (each.inFlight) libusb_cancel_transfer(each.transfer);
+          }
+        }
+      }
+      if (handled < 0 && handled != LIBUSB_ERROR_INTERRUPTED) {
+        {
+          std::lock_guard<std::mutex> lock(inFlightMutex_);
+          for (Piece &each : pieces_) {
+            if (each.inFlight) libusb_cancel_transfer(each.transfer);
+          }
+        }
+        while (piece.completed == 0 &&
+               libusb_handle_events_completed(context_, &piece.completed) >= 0) {
+        }
+        return piece.completed != 0;
+      }
+    }
+    return true;
+  }
+
+  TransportFailure PieceFailure(int status, bool timedOut) const {
+    switch (status) {
+      case LIBUSB_TRANSFER_TIMED_OUT: return TransportFailure::TimedOut;
+      case LIBUSB_TRANSFER_CANCELLED:
+        return cancelled_  ? TransportFailure::Cancelled
+               : timedOut ? TransportFailure::TimedOut
+                          : TransportFailure::Other;
+      case LIBUSB_TRANSFER_NO_DEVICE:
+      case LIBUSB_TRANSFER_ERROR: return TransportFailure::Gone;
+      default: return TransportFailure::Other;  // completed short, stalled, overflowed
+    }
   }
 
   bool ReadOnce(unsigned char *buffer, uint32_t capacity, uint32_t timeoutMs, uint32_t *count) {
@@ -314,6 +487,10 @@ class LibusbTransport : public PrinterTransport {
     handle_ = nullptr;
     if (transfer_ != nullptr) libusb_free_transfer(transfer_);
     transfer_ = nullptr;
+    for (Piece &piece : pieces_) {
+      if (piece.transfer != nullptr) libusb_free_transfer(piece.transfer);
+      piece.transfer = nullptr;
+    }
     if (context_ != nullptr) libusb_exit(context_);
     context_ = nullptr;
   }
@@ -400,6 +577,7 @@ class LibusbTransport : public PrinterTransport {
   std::mutex inFlightMutex_;
   libusb_transfer *transfer_ = nullptr;
   libusb_transfer *inFlight_ = nullptr;
+  Piece pieces_[kPiecesInFlight];  // inFlight under inFlightMutex_, for Cancel
   std::atomic<bool> cancelled_{false};
   bool opened_ = false;
   libusb_context *context_ = nullptr;

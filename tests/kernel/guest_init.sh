@@ -329,7 +329,7 @@ lp2  left out: 1234:5678 is not a printer this program works with
 EOF
   run json list --json
   check "JSON: the serial number from sysfs" has $dir/json.out '"serial": "ORB-300-A1"'
-  check "JSON: the device path named by it" has $dir/json.out 'usb#vid_4b56&pid_015c#orb-300-a1#'
+  check "JSON: the Linux device path" has $dir/json.out '"device_path": "/dev/usb/lp0"'
   check "JSON: the way" has $dir/json.out '"via": "libusb"'
   check "JSON: lp2 left out" has $dir/json.out '"reason": "1234:5678 is not a printer this program works with"'
   run libusb --via libusb list
