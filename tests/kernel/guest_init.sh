@@ -621,11 +621,20 @@ case_restart_verify() {
 }
 
 # The printer leaves the bus halfway through a 1 MiB image.
+# The bytes korvex reported sent (bytes_sent of its --json result) against the bytes the printer
+# received: the same, but for the one transfer that was under way when it ended.
+reported_sent() { sed -n 's/.*"bytes_sent": \([0-9]*\).*/\1/p' "$1" | head -n 1; }
+within_one_transfer() {  # REPORTED RECEIVED
+  [ -n "$1" ] && [ $(($1 - $2)) -le 4096 ] && [ $(($2 - $1)) -le 4096 ] && return
+  echo "reported $1, received $2"
+  false
+}
+
 unplugged_midway() {  # KORVEX ARGUMENTS...
   local gone_after=$((MiB / 2 + 1000))
   plug g0
   printer g0 --unplug-after $gone_after
-  start upgrade "$@"
+  start upgrade "$@" --json
   while_korvex_runs plugged g0
   local unplugged=$(now)
   finish upgrade
@@ -635,6 +644,9 @@ unplugged_midway() {  # KORVEX ARGUMENTS...
   check "ended within 5 s of the unplug ($after/100 s)" [ $after -lt 500 ]
   head -c $gone_after $FILES/large.bin > $dir/expected.bin
   check "what it took is the image's beginning" same $dir/g0/firmware $dir/expected.bin
+  local reported=$(reported_sent $dir/upgrade.out) received=$(wc -c < $dir/g0/firmware)
+  check "the bytes reported sent ($reported) are those received ($received)" \
+    within_one_transfer "$reported" $received
 }
 case_unplugged_midway() {
   begin unplugged_midway
@@ -644,6 +656,55 @@ case_unplugged_midway() {
 case_unplugged_midway_libusb() {
   begin unplugged_midway_libusb
   unplugged_midway --via libusb upgrade $FILES/large.kfw --printer usb:1-1
+  end
+}
+
+# Through libusb, firmware pieces are in flight several at a time: the image still arrives byte
+# for byte, and a printer of the older family answers every question.
+case_libusb_upgrade_and_family1() {
+  begin libusb_upgrade_and_family1
+  plug g0 g1
+  printer g0
+  printer g1 --family 1
+  run upgrade --via libusb upgrade $FILES/large.kfw --printer usb:1-1
+  check "upgrade: exit 0" exit_is upgrade 0
+  run info --via libusb info --printer usb:2-1
+  check "KL-1020 info: exit 0" exit_is info 0
+  check "KL-1020 info: its name and firmware" has $dir/info.out "1.20.07 (firmware)"
+  check "KL-1020 info: seven lines" [ "$(wc -l < $dir/info.out)" = 7 ]
+  settle
+  check "upgrade: the image arrived byte for byte" same $dir/g0/firmware $FILES/large.bin
+  end
+}
+
+# A second Ctrl+C in the middle of a transfer through libusb ends every piece in flight: exit 5,
+# and the bytes reported sent are those the printer received, but for the piece under way.
+case_interrupted_twice_libusb() {
+  begin interrupted_twice_libusb
+  plug g0
+  printer g0 --rate 524288
+  start upgrade --via libusb upgrade $FILES/large.kfw --printer usb:1-1 --json
+  local tries=0
+  while [ "$(stat -c %s $dir/g0/firmware 2>/dev/null || echo 0)" -lt 131072 ] &&
+        [ $tries -lt 1500 ]; do
+    tries=$((tries + 1))
+    usleep 20000
+  done
+  kill -INT $korvex
+  usleep 300000
+  kill -INT $korvex
+  finish upgrade
+  check "exit 5" exit_is upgrade 5
+  check "the warning, then the stop" has $dir/upgrade.err "stopped by a second Ctrl+C"
+  settle
+  local reported=$(reported_sent $dir/upgrade.out) received=$(wc -c < $dir/g0/firmware)
+  check "some firmware, not all ($received bytes)" \
+    [ $received -gt 0 -a $received -lt $(wc -c < $FILES/large.bin) ]
+  check "the bytes reported sent ($reported) are those received ($received)" \
+    within_one_transfer "$reported" $received
+  head -c $received $FILES/large.bin > $dir/expected.bin
+  check "what it took is the image's beginning" same $dir/g0/firmware $dir/expected.bin
+  check "usblp has the printer again" usblp_back
   end
 }
 
