@@ -18,6 +18,9 @@ if(KORVEX_WINDOWS)
                  ${CMAKE_SOURCE_DIR}/tests/win32/gui_support.cpp
                  ${CMAKE_SOURCE_DIR}/resources/korvex_tool.rc)
   target_include_directories(korvex_printer_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/win32)
+  # korvex.exe's JSON documents are read with the library that writes them.
+  target_include_directories(korvex_printer_tests SYSTEM PRIVATE
+                             $<TARGET_PROPERTY:korvex_cli,INTERFACE_INCLUDE_DIRECTORIES>)
   target_link_libraries(korvex_printer_tests PRIVATE korvex_window korvex_printer_sim
                         GTest::gtest_main)
   if(CMAKE_CROSSCOMPILING)
@@ -43,7 +46,7 @@ if(KORVEX_WINDOWS)
     # Registered printers are visible to every discovery in the prefix, also to that of a test
     # of another part that starts an operation of the program: these tests run alone.
     set(registeringTests ${printerTestList})
-    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|SimulatorRestart|UpgradeStart|InformationQuery|Maintenance|ShippedProgram|Walkthrough|KorvexExe|WireEquivalence)\\.")
+    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|SimulatorRestart|UpgradeStart|InformationQuery|Maintenance|ShippedProgram|Walkthrough|KorvexExe|KorvexExeFleet|WireEquivalence)\\.")
     set_tests_properties(${registeringTests} PROPERTIES RESOURCE_LOCK printers RUN_SERIAL ON)
   endif()
 endif()

@@ -22,7 +22,8 @@ const char kUsage[] =
     "       korvex-printer-sim --stop     ends every simulator running in this Wine prefix\n"
     "       korvex-printer-sim --clean    removes registry entries a killed simulator left\n"
     "SETTINGS: comma-separated settings of one printer (\\, \\n \\r \\t \\\\ escape in values):\n"
-    "  family=1|2 vid=HHHH pid=HHHH serial=NNNN\n"
+    "  family=1|2 vid=HHHH pid=HHHH serial=NNNN port=N (a USB port of its own: printers\n"
+    "          with one serial number are told apart by it)\n"
     "  model=HHHHHHHH (family 1: reply bytes 6-9) | model=N (family 2: decimal)\n"
     "  firmware=TEXT kernel=TEXT product-code=TEXT mac=TEXT memory=N version=TEXT date=TEXT\n"
     "  print-name=TEXT no-register\n"
@@ -137,6 +138,10 @@ bool ParsePrinter(const std::wstring &text, int number, SimulatedPrinterSetup &s
     } else if (name == L"serial") {
       ok = !raw.empty();
       setup.serial = raw;
+    } else if (name == L"port") {
+      // Digits only: it becomes part of a pipe name and a registry key.
+      ok = !raw.empty() && raw.size() <= 3 && raw.find_first_not_of(L"0123456789") == raw.npos;
+      setup.port = raw;
     } else if (name == L"model" && id.family == 1) {
       ok = raw.size() == 8 && Number(raw, &n, 16);
       for (int i = 0; i < 4; ++i) id.modelBytes[i] = static_cast<unsigned char>(n >> (24 - 8 * i));
@@ -265,20 +270,21 @@ int wmain(int argc, wchar_t **argv) {
   std::vector<SimulatedPrinter *> printers;
   int status = 0;
   for (SimulatedPrinterSetup &setup : setups) {
+    const std::wstring name = SimulatedPrinterName(setup);
     if (!firmwareDirectory.empty()) {
-      setup.firmwareFile = firmwareDirectory + L"\\sim" + setup.serial + L".bin";
+      setup.firmwareFile = firmwareDirectory + L"\\sim" + name + L".bin";
     }
     if (!quiet) setup.logLine = Print;
     // A simulator killed earlier may have left this printer's entries behind.
-    if (setup.registerInterface) UnregisterPrinterInterface(kSimulatedKeyPrefix + setup.serial);
+    if (setup.registerInterface) UnregisterPrinterInterface(kSimulatedKeyPrefix + name);
     SimulatedPrinter *printer = StartSimulatedPrinter(setup);
     if (!printer) {
-      Print("korvex-printer-sim: printer sim" + Narrow(setup.serial) + " cannot be started");
+      Print("korvex-printer-sim: printer sim" + Narrow(name) + " cannot be started");
       status = 1;
       break;
     }
     printers.push_back(printer);
-    Print("korvex-printer-sim: printer sim" + Narrow(setup.serial) + " family " +
+    Print("korvex-printer-sim: printer sim" + Narrow(name) + " family " +
           std::to_string(setup.identity.family) + (setup.registerInterface ? "" : " (unregistered)") +
           " at " + Narrow(SimulatedPrinterPath(printer)));
   }

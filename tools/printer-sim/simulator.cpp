@@ -83,7 +83,7 @@ std::string Narrow(const std::wstring &text) {
 }
 
 void AddLog(SimulatedPrinter *printer, const std::string &line) {
-  const std::string full = "[sim" + Narrow(printer->setup.serial) + "] " + line;
+  const std::string full = "[sim" + Narrow(SimulatedPrinterName(printer->setup)) + "] " + line;
   printer->log.push_back(full);
   if (printer->setup.logLine) printer->setup.logLine(full);
 }
@@ -317,7 +317,7 @@ void Listen(SimulatedPrinter *printer) {
 
 std::wstring InstanceId(const SimulatedPrinterSetup &setup) {
   return L"USB\\VID_" + setup.vendorId + L"&PID_" + setup.productId + kSimulatedInstanceMark +
-         setup.serial;
+         SimulatedPrinterName(setup);
 }
 
 // A printer restarting after its firmware: its connections ended, its pipe closed and out of
@@ -400,8 +400,9 @@ SimulatedPrinter *StartSimulatedPrinter(const SimulatedPrinterSetup &setup) {
   auto *printer = new SimulatedPrinter;
   printer->setup = setup;
   printer->path = std::wstring(kPipePrefix) + L"id_" + setup.vendorId + L"&pid_" +
-                  setup.productId + L"#sim" + setup.serial + L"#" + kInterfaceGuid;
-  printer->key = kSimulatedKeyPrefix + setup.serial;
+                  setup.productId + (setup.port.empty() ? L"" : L"&port_" + setup.port) +
+                  L"#sim" + setup.serial + L"#" + kInterfaceGuid;
+  printer->key = kSimulatedKeyPrefix + SimulatedPrinterName(setup);
   printer->state = NewPrinterState(setup.identity, setup.faults);
   printer->intake = FlashIntake(setup.faults.intakeBytesPerSecond);
   printer->stopEvent = NewEvent();
@@ -472,6 +473,10 @@ void StopSimulatedPrinter(SimulatedPrinter *printer) {
 
 std::wstring SimulatedPrinterPath(const SimulatedPrinter *printer) { return printer->path; }
 
+std::wstring SimulatedPrinterName(const SimulatedPrinterSetup &setup) {
+  return setup.port.empty() ? setup.serial : setup.serial + L"-port" + setup.port;
+}
+
 SimulatedPrinterRecord ReadSimulatedPrinter(const SimulatedPrinter *printer) {
   auto *editable = const_cast<SimulatedPrinter *>(printer);
   std::lock_guard<std::mutex> hold(editable->lock);
@@ -527,7 +532,7 @@ std::wstring InstanceOf(const std::wstring &key) {
   return instance;
 }
 
-// Simulated instances are "USB\VID_…&PID_…\KORVEXSIM<serial>"; Wine writes them upper-case.
+// Simulated instances are "USB\VID_…&PID_…\KORVEXSIM<name>"; Wine writes them upper-case.
 bool IsSimulatedInstance(std::wstring instance) {
   CharUpperBuffW(instance.data(), static_cast<DWORD>(instance.size()));
   return instance.find(kSimulatedInstanceMark) != std::wstring::npos;

@@ -16,7 +16,12 @@
 struct SimulatedPrinterSetup {
   std::wstring vendorId = L"4B56";   // 4 hex digits, as they stand in the pipe name
   std::wstring productId = L"0100";  // 4 hex digits
-  std::wstring serial = L"0001";     // unique among running printers: pipe name, registry key
+  std::wstring serial = L"0001";     // with port, unique among running printers (see
+                                     // SimulatedPrinterName)
+  // The USB port it is plugged into, as its own part of the device path (&port_<port> after
+  // the product id): two printers whose maker gave them one serial number differ only there,
+  // as on two ports of a real machine. Empty: the path has no such part.
+  std::wstring port;
   PrinterIdentity identity;
   PrinterFaults faults;
   bool registerInterface = true;  // make it visible to SetupAPI
@@ -36,10 +41,15 @@ void StopSimulatedPrinter(SimulatedPrinter *printer);
 // It stays registered until stopped.
 void UnplugSimulatedPrinter(SimulatedPrinter *printer);
 
-// \\.\pipe\id_<vid>&pid_<pid>#sim<serial>#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}: the vendor
-// and product digits stand where the tool reads them in a USB device path, and the GUID field
-// is delimited as in one.
+// \\.\pipe\id_<vid>&pid_<pid>[&port_<port>]#sim<serial>#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}:
+// the vendor and product digits stand where the tool reads them in a USB device path, the
+// serial number in the field before the GUID field, and that field is delimited as in one.
 std::wstring SimulatedPrinterPath(const SimulatedPrinter *printer);
+
+// What tells a printer apart from every other running one: its serial number, and its port when
+// it has one ("<serial>-port<port>"). Its registry key, its instance and the file of its
+// firmware are named after it.
+std::wstring SimulatedPrinterName(const SimulatedPrinterSetup &setup);
 
 // What the printer has seen so far (a copy, safe while it runs).
 struct SimulatedPrinterRecord {

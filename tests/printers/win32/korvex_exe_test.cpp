@@ -14,85 +14,12 @@
 #include "device/packets.h"
 #include "firmware/package_builder.h"
 #include "gui_support.h"
+#include "korvex_exe_support.h"
 #include "printer_test_support.h"
 #include "tests/bytes/package_test_support.h"
 #include "upgrade_test_support.h"
 
 namespace {
-
-struct KorvexRun {
-  int exitCode = -1;  // -1: it had not ended in time and was killed
-  std::string out, err;
-};
-
-void ReadAll(HANDLE pipe, std::string *text) {
-  char buffer[4096];
-  DWORD count = 0;
-  while (ReadFile(pipe, buffer, sizeof buffer, &count, nullptr) && count > 0) {
-    text->append(buffer, count);
-  }
-}
-
-// korvex.exe with these arguments. Each output has a pipe and a reader of its own, so that a
-// full pipe never stalls the program; its standard input is empty, so it never waits on ours.
-KorvexRun RunKorvex(const std::wstring &arguments) {
-  KorvexRun run;
-  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-  HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr,
-         errRead = nullptr, errWrite = nullptr;
-  if (!CreatePipe(&inRead, &inWrite, &inherited, 0) ||
-      !CreatePipe(&outRead, &outWrite, &inherited, 0) ||
-      !CreatePipe(&errRead, &errWrite, &inherited, 0)) {
-    ADD_FAILURE() << "no pipes";
-    return run;
-  }
-  for (HANDLE ours : {inWrite, outRead, errRead}) SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = inRead;
-  startup.hStdOutput = outWrite;
-  startup.hStdError = errWrite;
-  std::wstring commandLine = L"\"" + std::wstring(KORVEX_CLI_EXE) + L"\" " + arguments;
-  PROCESS_INFORMATION process = {};
-  const BOOL started = CreateProcessW(KORVEX_CLI_EXE, &commandLine[0], nullptr, nullptr, TRUE,
-                                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
-  for (HANDLE theirs : {inRead, outWrite, errWrite, inWrite}) CloseHandle(theirs);
-  if (!started) {
-    ADD_FAILURE() << "cannot start " << KORVEX_CLI_EXE;
-    CloseHandle(outRead);
-    CloseHandle(errRead);
-    return run;
-  }
-  std::thread outReader(ReadAll, outRead, &run.out), errReader(ReadAll, errRead, &run.err);
-  if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    run.exitCode = static_cast<int>(code);
-  } else {
-    TerminateProcess(process.hProcess, 99);
-    WaitForSingleObject(process.hProcess, 5000);
-  }
-  outReader.join();
-  errReader.join();
-  for (HANDLE handle : {outRead, errRead, process.hThread, process.hProcess}) CloseHandle(handle);
-  return run;
-}
-
-// The lines of a program's output, each ended by CR LF. A stray CR or a bare LF (standard output
-// left in text mode makes "\r\r\n" of the program's line ends) or an unended last line fails.
-std::vector<std::string> CrLfLines(const std::string &text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  bool stray = false;
-  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(text.substr(start, end - start));
-    stray = stray || lines.back().find_first_of("\r\n") != std::string::npos;
-  }
-  EXPECT_FALSE(stray) << "a CR or LF inside a line:\n" << ::testing::PrintToString(text);
-  EXPECT_EQ(start, text.size()) << "text after the last CR LF";
-  return lines;
-}
 
 TEST(KorvexExe, InfoOnAFamily2PrinterPrintsTheSevenLineText) {
   RemoveSimulatedInterfaces();
