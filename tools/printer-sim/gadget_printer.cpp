@@ -177,7 +177,11 @@ class GadgetPrinter {
     const long long limit = options_.unplugAfter;
     bool unplug = false;
     if (limit >= 0 && taken_ + static_cast<long long>(length) >= limit) {
-      length = static_cast<size_t>(limit - taken_);
+      // Through FunctionFS the device takes bytes from the host only into the reads the printer
+      // makes: all it read is what the host's transfers put into it, and is kept, so that what
+      // the host counts as sent can be held against it. The kernel's printer function queues
+      // transfers of its own, beyond what the printer reads; there it takes exactly the limit.
+      if (port_ == nullptr) length = static_cast<size_t>(limit - taken_);
       unplug = true;
     }
     if (taken_ == 0) started_ = Now();
