@@ -6,6 +6,13 @@
 # it is built. lintian has nothing to say of it (tests/dist/dist_test.sh lintian).
 set(KORVEX_PACKAGE_MAINTAINER "Korvex Firmware Tool developers <firmware-tool@korvex.invalid>")
 install(TARGETS korvex RUNTIME DESTINATION bin)
+# strip leaves the compilers' version notes; Debian's own packages go without them.
+install(CODE "execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                --remove-section=.note \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/korvex\"
+              RESULT_VARIABLE status)
+              if(NOT status EQUAL 0)
+                message(FATAL_ERROR \"objcopy of korvex failed: \${status}\")
+              endif()")
 install(FILES ${CMAKE_BINARY_DIR}/korvex.1.gz DESTINATION share/man/man1)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/resources/dist/copyright
         DESTINATION share/doc/korvex)
