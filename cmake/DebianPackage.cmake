@@ -1,6 +1,6 @@
 # The Debian package of korvex (make dist): korvex in /usr/bin, its man page, the README, the
-# exit codes and the changelog in /usr/share/doc/korvex, the udev rule and the AppStream
-# metainfo; dependencies computed from the binary by dpkg-shlibdeps. The man page is
+# exit codes and the changelog in /usr/share/doc/korvex, its bash completion, the udev rule and
+# the AppStream metainfo; dependencies computed from the binary by dpkg-shlibdeps. The man page is
 # made by scripts/make-dist (help2man, dated from the last commit) before CPack runs; CPack takes
 # every file time from SOURCE_DATE_EPOCH, so the package is the same bytes whenever and wherever
 # it is built. lintian has nothing to say of it (tests/dist/dist_test.sh lintian).
@@ -21,6 +21,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/cli/exit_codes.txt DESTINATION share/doc/korve
 # Korvex printers for the group lp (cmake/UdevRule.cmake); where Debian 12's packages keep their
 # udev rules.
 install(FILES ${CMAKE_BINARY_DIR}/60-korvex.rules DESTINATION /lib/udev/rules.d)
+# Where Debian's bash-completion loads a command's completion from when it is first completed.
+install(FILES ${CMAKE_SOURCE_DIR}/resources/linux/korvex.bash-completion
+        DESTINATION share/bash-completion/completions RENAME korvex)
 
 # The changelog and the AppStream metainfo carry the release's date, so they are written as
 # CPack installs (cmake/PackageDatedFiles.cmake), from SOURCE_DATE_EPOCH, and installed from the
