@@ -23,6 +23,9 @@ list(LENGTH KORVEX_UDEV_VENDORS count)
 if(NOT count EQUAL 4)
   message(FATAL_ERROR "expected the four admitting patterns 50-53 in ${tableFile}")
 endif()
+# The Debian package's AppStream metainfo offers korvex for the devices of these same vendors
+# (cmake/DebianPackage.cmake).
+set_property(GLOBAL PROPERTY KORVEX_USB_VENDORS ${KORVEX_UDEV_VENDORS})
 string(TOUPPER "${KORVEX_UDEV_VENDORS}" KORVEX_UDEV_VENDORS)
 string(REPLACE ";" ", " KORVEX_UDEV_VENDORS "${KORVEX_UDEV_VENDORS}")
 string(STRIP "${KORVEX_UDEV_LINES}" KORVEX_UDEV_LINES)
