@@ -47,20 +47,26 @@ int SendStreamed(PrinterConnection &connection, PrinterTransport &printer,
   return static_cast<int>(length);
 }
 
+// Each chunk is staged in the reply buffer before it is written, as the window program writes;
+// a transport held for the whole operation (the command line) is written straight from the
+// data, one copy of every byte fewer.
 int SendOn(PrinterConnection &connection, PrinterTransport &printer, const unsigned char *data,
-           uint32_t length, uint32_t total, uint32_t base, int progressOn) {
+           uint32_t length, uint32_t total, uint32_t base, int progressOn, bool staged) {
   OperationSink &sink = *connection.sink;
   const uint32_t step = ProgressStep(total);
   for (uint32_t offset = 0; offset < length; offset += kTransferChunkBytes) {
     if (sink.StopRequested()) return -1;
     const uint32_t chunk = length - offset < kTransferChunkBytes ? length - offset
                                                                  : kTransferChunkBytes;
-    std::memcpy(connection.reply, data + offset, chunk);
+    const unsigned char *piece = data + offset;
+    if (staged) {
+      std::memcpy(connection.reply, piece, chunk);
+      piece = connection.reply;
+    }
     const uint32_t count = base + offset;
     if (progressOn && ProgressDue(count, chunk, step)) sink.TransferProgress(count, total);
     uint32_t written = 0;
-    const bool wrote =
-        printer.Write(connection.reply, chunk, connection.stallMilliseconds, &written);
+    const bool wrote = printer.Write(piece, chunk, connection.stallMilliseconds, &written);
     // From the first byte on, a run that fails has left the printer with part of its firmware.
     if (written > 0) sink.FirmwareWritten(written);
     if (!wrote || written != chunk) {
@@ -82,14 +88,15 @@ int SendFirmwareData(PrinterConnection &connection, const unsigned char *data, u
       return SendStreamed(connection, *connection.transport, data, length, total, base,
                           progressOn);
     }
-    return SendOn(connection, *connection.transport, data, length, total, base, progressOn);
+    return SendOn(connection, *connection.transport, data, length, total, base, progressOn,
+                  false);
   }
   std::unique_ptr<PrinterTransport> printer = NewPrinterTransport(connection.devicePath);
   if (!printer->Open(TransportMode::WritesOnly)) {
     connection.lastFailure = printer->LastFailure();
     return -1;
   }
-  const int result = SendOn(connection, *printer, data, length, total, base, progressOn);
+  const int result = SendOn(connection, *printer, data, length, total, base, progressOn, true);
   printer->Close();
   return result;
 }

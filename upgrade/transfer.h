@@ -6,9 +6,10 @@
 
 #include "device/connection.h"
 
-// Writes length bytes of data to the connection's printer, each 4096-byte chunk staged in its
-// reply buffer. On the transport the connection holds when it has one, else through an open of
-// the device for this call alone; each write waits as long as the driver takes, or until the
+// Writes length bytes of data to the connection's printer in 4096-byte chunks. On the transport
+// the connection holds when it has one (straight from data; a transport that keeps several
+// chunks in flight counts each once the printer has taken it), else through an open of the
+// device for this call alone, each chunk staged in the reply buffer; each write waits as long as the driver takes, or until the
 // connection's stall time-out when it has one. total and base (bytes the run sent before this
 // call) only serve the progress the sink is told of when progressOn is non-zero: once per step
 // of total, before the chunk that reaches it. Returns length, or -1 when the device cannot be
