@@ -653,14 +653,15 @@ unplugged_midway() {  # GADGET KORVEX ARGUMENTS...
   check "the bytes reported sent ($reported) are those received ($received)" \
     within_one_transfer "$reported" $received
 }
+# A FunctionFS gadget: the device takes bytes only as its printer side reads them, so what the
+# printer received is what the host's transfers moved, and what korvex counts as sent must be
+# exactly that. (The kernel's printer function queues transfers of its own beyond what its
+# printer side has read, which an unplug loses.)
 case_unplugged_midway() {
   begin unplugged_midway
-  unplugged_midway g0 upgrade $FILES/large.kfw --printer lp0
+  unplugged_midway f4 upgrade $FILES/large.kfw --printer lp0
   end
 }
-# A FunctionFS gadget: the device takes bytes only as its printer side reads them, so what the
-# printer received is what the host's transfers moved, and korvex's pieces in flight must count
-# exactly that.
 case_unplugged_midway_libusb() {
   begin unplugged_midway_libusb
   unplugged_midway f4 --via libusb upgrade $FILES/large.kfw --printer usb:5-1
