@@ -29,4 +29,15 @@ if(NOT KORVEX_WINDOWS AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   add_dependencies(korvex_cli_tests korvex korvex_usblp_standin_shim)
   gtest_add_tests(TARGET korvex_cli_tests SOURCES ${cliTestFiles} TEST_LIST cliTests)
   set_tests_properties(${cliTests} PROPERTIES TIMEOUT 120)
+
+  # A stand-in never starts on what it cannot read whole as a recording: it says which and why.
+  add_test(NAME Replay.PtyPrinterRefusesWhatIsNoRecording
+           COMMAND korvex-pty-printer --link ${CMAKE_BINARY_DIR}/tests/cli/no-link
+                   --replay ${CMAKE_SOURCE_DIR}/README.md)
+  add_test(NAME Replay.GadgetPrinterRefusesWhatIsNoRecording
+           COMMAND korvex-gadget-printer --device /dev/null --record ${CMAKE_BINARY_DIR}/tests/cli
+                   --replay ${CMAKE_SOURCE_DIR}/README.md)
+  set_tests_properties(Replay.PtyPrinterRefusesWhatIsNoRecording
+                       Replay.GadgetPrinterRefusesWhatIsNoRecording PROPERTIES
+                       PASS_REGULAR_EXPRESSION "README.md is refused: line 1: not a JSON object")
 endif()
