@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -25,6 +26,10 @@ namespace {
 constexpr unsigned long LPIOC_GET_PROTOCOLS = 0x80085002;
 constexpr unsigned long LPIOC_SET_PROTOCOL = 0x40005003;
 constexpr int kBidirectionalProtocol = 2;
+// usblp moves a write in transfers of its buffer, USBLP_BUF_SIZE: firmware is written in writes
+// of that size, one transfer each, so that the bus waits for the program half as often as with
+// writes of 4096 bytes; a write still returns only when its transfer is done, with its bytes.
+constexpr uint32_t kUsblpWriteBytes = 8192;
 
 // usblp's write submits its USB transfer and then waits for it interruptibly: a signal during
 // that wait ends the call with EINTR although the transfer goes on and completes ("leave URB
@@ -280,6 +285,28 @@ class UsblpTransport : public PrinterTransport {
 
   // From another thread: the write under way is woken (and every later one), a wait in poll()
   // ends at the byte on the cancel pipe.
+  // Firmware in writes of usblp's own transfer size: two pieces at a time.
+  uint32_t PiecesInFlight() const override { return kUsblpWriteBytes / 4096; }
+
+  bool WritePieces(const unsigned char *bytes, uint32_t length, uint32_t pieceBytes,
+                   uint32_t stallMs, bool (*onTaken)(void *context, uint32_t bytes),
+                   void *context) override {
+    const uint32_t most = pieceBytes > 0 && pieceBytes < kUsblpWriteBytes
+                              ? kUsblpWriteBytes / pieceBytes * pieceBytes
+                              : pieceBytes;
+    if (most == 0) return Fail(TransportFailure::Other);
+    for (uint32_t offset = 0; offset < length;) {
+      const uint32_t now = std::min(most, length - offset);
+      uint32_t written = 0;
+      const bool wrote = Write(bytes + offset, now, stallMs, &written);
+      offset += written;
+      const bool goOn = written == 0 || onTaken(context, written);
+      if (!wrote) return false;
+      if (!goOn && offset < length) return false;
+    }
+    return true;
+  }
+
   void Cancel() override {
     cancelled_ = 1;
     watch_.Fire();

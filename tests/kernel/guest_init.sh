@@ -223,6 +223,7 @@ run_as_tester() {
 exit_is() { [ "$(cat $dir/$1.exit)" = "$2" ] || { echo "exit $(cat $dir/$1.exit), not $2"; false; }; }
 # has FILE TEXT: FILE holds TEXT (fixed string).
 has() { grep -F -q -- "$2" "$1" || { echo "not in $1: $2"; false; }; }
+not_has() { ! grep -F -q -- "$2" "$1" || { echo "in $1: $2"; false; }; }
 # lines_are FILE: FILE is exactly the lines on standard input.
 lines_are() { cat > $dir/expected; diff $dir/expected "$1"; }
 # same FILE EXPECTED: byte for byte.
@@ -653,14 +654,15 @@ unplugged_midway() {  # GADGET KORVEX ARGUMENTS...
   check "the bytes reported sent ($reported) are those received ($received)" \
     within_one_transfer "$reported" $received
 }
+# A FunctionFS gadget: the device takes bytes only as its printer side reads them, so what the
+# printer received is what the host's transfers moved, and what korvex counts as sent must be
+# exactly that. (The kernel's printer function queues transfers of its own beyond what its
+# printer side has read, which an unplug loses.)
 case_unplugged_midway() {
   begin unplugged_midway
-  unplugged_midway g0 upgrade $FILES/large.kfw --printer lp0
+  unplugged_midway f4 upgrade $FILES/large.kfw --printer lp0
   end
 }
-# A FunctionFS gadget: the device takes bytes only as its printer side reads them, so what the
-# printer received is what the host's transfers moved, and korvex's pieces in flight must count
-# exactly that.
 case_unplugged_midway_libusb() {
   begin unplugged_midway_libusb
   unplugged_midway f4 --via libusb upgrade $FILES/large.kfw --printer usb:5-1
@@ -917,6 +919,38 @@ case_second_open_refused() {
   end
 }
 
+# The package's udev rule applied by Debian's own udevadm (udevadm test: the rules run on the
+# device as its event would run them) to the printer's USB device, which korvex opens through
+# libusb, and to usblp's /dev/usb/lpN: each goes to the group lp with mode 0660 and is tagged
+# for the user at the seat.
+case_udev_rule() {
+  begin udev_rule
+  mkdir -p /run/udev
+  plug g0
+  local device=$(usb_device g0) lp=$(lp_of g0)
+  udevadm test --action=add $device > $dir/usb.out 2>&1
+  echo $? > $dir/usb.exit
+  udevadm test --action=add /sys/class/usbmisc/$lp > $dir/lp.out 2>&1
+  echo $? > $dir/lp.exit
+  local what node
+  for what in usb lp; do
+    check "$what: udevadm test ran" exit_is $what 0
+    node=$(sed -n 's/^DEVNAME=//p' $dir/$what.out | tail -n 1)
+    check "$what: the rule was read" has $dir/$what.out 60-korvex.rules
+    check "$what: tagged uaccess" grep -q '^TAGS=.*:uaccess:' $dir/$what.out
+    check "$what: $node to the group lp, mode 0660" \
+      [ "$(stat -c '%G %a' "$node" 2>/dev/null)" = "lp 660" ]
+  done
+  # Another maker's printer is none of the rule's business: its device stays root's alone.
+  plug g2
+  udevadm test --action=add $(usb_device g2) > $dir/other.out 2>&1
+  node=$(sed -n 's/^DEVNAME=//p' $dir/other.out | tail -n 1)
+  check "another maker's $node stays root's" [ "$(stat -c '%G %a' "$node")" = "root 600" ]
+  check "another maker's device is not tagged" not_has $dir/other.out uaccess
+  [ $failed = 0 ] || cat $dir/usb.out $dir/lp.out $dir/other.out >> $log
+  end
+}
+
 # The cases KORVEX_KERNEL_CASES chose (kernel_vm.sh), or all of them.
 chosen=""
 [ ! -f /cases ] || chosen=$(cat /cases)
@@ -938,7 +972,7 @@ else
               restart_verify unplugged_midway unplugged_midway_libusb \
               libusb_upgrade_and_family1 interrupted_twice_libusb silent_printer permissions \
               permissions_libusb libusb_forced held_by_another_program interrupted_multi_part \
-              interrupted_single_image second_open_refused; do
+              interrupted_single_image second_open_refused udev_rule; do
     run_case $name
   done
 fi

@@ -8,7 +8,8 @@ if(NOT KORVEX_WINDOWS AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(kernelWork ${CMAKE_BINARY_DIR}/tests/kernel)
   add_test(NAME kernel.boot
            COMMAND ${kernelDir}/kernel_vm.sh boot ${kernelWork} $<TARGET_FILE:korvex>
-                   $<TARGET_FILE:korvex-gadget-printer> $<TARGET_FILE:korvex-fwpack>)
+                   $<TARGET_FILE:korvex-gadget-printer> $<TARGET_FILE:korvex-fwpack>
+                   ${CMAKE_BINARY_DIR}/60-korvex.rules)
   # The first run downloads the kernel package (about 70 MB).
   set_tests_properties(kernel.boot PROPERTIES FIXTURES_SETUP kernel_vm TIMEOUT 600)
 

@@ -2,7 +2,10 @@
 # The kernel tests' virtual machine: Debian's own kernel under QEMU (TCG) with an initramfs made
 # here (busybox, the USB modules, korvex, korvex-gadget-printer, test files, guest_init.sh as
 # /init). One boot runs every case; each case's result is kept in a file of its own.
-#   kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK   fetch, build, boot; results in WORK
+#   kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK RULE
+#                                                          fetch, build, boot; results in WORK
+#                                                          (RULE: the udev rule the package
+#                                                          installs, for real udev to apply)
 #   kernel_vm.sh result WORK CASE                          a case's log; exit 0 pass, 1 fail, 77 skip
 #   kernel_vm.sh bench WORK KORVEX GADGET_PRINTER          the kernel benchmark in place of the
 #                                                          cases (make bench-kernel), its numbers
@@ -81,6 +84,25 @@ fetch_kernel() {
   fi
 }
 
+# Debian's own udevadm, fetched as the kernel is and never installed here: the udev package and
+# the library it is built on, unpacked in the cache, for the guest to apply the package's rule.
+udev_packages=(udev libsystemd-shared)
+fetch_udev() {
+  local cache=$1 package
+  udev=$cache/udev
+  [ ! -f "$udev/done" ] || return 0
+  for package in "${udev_packages[@]}"; do
+    ls "$cache/$package"_*.deb >/dev/null 2>&1 || download "$cache" "$package" ||
+      die "apt-get download $package failed"
+  done
+  rm -rf "$udev"; mkdir -p "$udev/tree"
+  for package in "${udev_packages[@]}"; do
+    dpkg-deb -x "$(ls "$cache/$package"_*.deb | tail -n 1)" "$udev/tree"
+  done
+  [ -x "$udev/tree/bin/udevadm" ] || die "the udev package holds no bin/udevadm"
+  touch "$udev/done"
+}
+
 # The firmware files of the cases, and what each must deliver: images as firmware is (an ESC %
 # lead, bytes that compress about 2:1), packages built from them by korvex-fwpack.
 make_files() {
@@ -118,9 +140,10 @@ EOF
 } >/dev/null
 
 # The guest's root: busybox, the modules, korvex with the shared libraries it was linked with
-# and their loader, the gadget's printer side, the files, a user without rights, and /init.
-make_initramfs() {  # ROOT KORVEX GADGET_PRINTER FILES OUT [BENCH_SCRIPT]
-  local root=$1 korvex=$2 gadget_printer=$3 files=$4 out=$5 bench=${6:-} lib
+# and their loader, the gadget's printer side, the files, a user without rights, and /init; for
+# the cases, udevadm with its libraries and the package's udev rule.
+make_initramfs() {  # ROOT KORVEX GADGET_PRINTER FILES OUT [BENCH_SCRIPT] [RULE]
+  local root=$1 korvex=$2 gadget_printer=$3 files=$4 out=$5 bench=${6:-} rule=${7:-} lib
   rm -rf "$root"; mkdir -p "$root"/{bin,usr/bin,lib/modules,etc,proc,sys,dev,tmp}
   chmod 0755 "$root"; chmod 1777 "$root/tmp"
   cp /bin/busybox "$root/bin/busybox"
@@ -131,6 +154,19 @@ make_initramfs() {  # ROOT KORVEX GADGET_PRINTER FILES OUT [BENCH_SCRIPT]
     mkdir -p "$root$(dirname "$lib")"
     cp -L "$lib" "$root$lib"
   done
+  if [ -n "$rule" ]; then
+    local shared
+    shared=$(dirname "$(find "$udev/tree" -name 'libsystemd-shared-*.so' | head -n 1)")
+    cp "$udev/tree/bin/udevadm" "$root/usr/bin/"
+    mkdir -p "$root$shared" "$root/etc/udev/rules.d"
+    cp "$shared"/libsystemd-shared-*.so "$root$shared/"
+    for lib in $(LD_LIBRARY_PATH="$shared" ldd "$udev/tree/bin/udevadm" | grep -o '/[^ ]*'); do
+      case $lib in "$udev"/*) continue ;; esac
+      mkdir -p "$root$(dirname "$lib")"
+      cp -L "$lib" "$root$lib"
+    done
+    cp "$rule" "$root/etc/udev/rules.d/60-korvex.rules"
+  fi
   cp -r "$files" "$root/files"
   printf 'root:x:0:0:root:/root:/bin/sh\ntester:x:1000:1000:tester:/tmp:/bin/sh\n' > "$root/etc/passwd"
   printf 'root:x:0:\nlp:x:7:\ntester:x:1000:\n' > "$root/etc/group"
@@ -153,7 +189,7 @@ split_results() {
 }
 
 boot() {
-  local work=$1 korvex=$2 gadget_printer=$3 fwpack=$4 why
+  local work=$1 korvex=$2 gadget_printer=$3 fwpack=$4 rule=$5 why
   mkdir -p "$work"
   rm -f "$work/skipped" "$work/console.log" "$work/selected"
   rm -rf "$work/results"
@@ -166,9 +202,11 @@ boot() {
   fi
   local t0=$SECONDS
   fetch_kernel "$work/cache"
+  fetch_udev "$work/cache"
   local t1=$SECONDS
   make_files "$work/files" "$fwpack"
-  make_initramfs "$work/root" "$korvex" "$gadget_printer" "$work/files" "$work/initrd.gz"
+  make_initramfs "$work/root" "$korvex" "$gadget_printer" "$work/files" "$work/initrd.gz" "" \
+    "$rule"
   local t2=$SECONDS
   local status=0
   timeout $kBootSeconds qemu-system-x86_64 -accel tcg -cpu max -m 1024 -nographic -no-reboot \
@@ -241,5 +279,5 @@ case ${1:-} in
   boot) shift; boot "$@" ;;
   bench) shift; bench "$@" ;;
   result) shift; result "$@" ;;
-  *) die "usage: kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK | result WORK CASE | bench WORK KORVEX GADGET_PRINTER" ;;
+  *) die "usage: kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK RULE | result WORK CASE | bench WORK KORVEX GADGET_PRINTER" ;;
 esac
