@@ -22,7 +22,7 @@ struct RecordingTransport::Pieces {
   const unsigned char *bytes;
   uint32_t length;
   uint32_t pieceBytes;
-  uint32_t piece;  // the index of the piece told next
+  uint64_t offset;  // where the bytes told next begin
   bool (*onTaken)(void *context, uint32_t bytes);
   void *context;
 };
@@ -144,8 +144,10 @@ uint32_t RecordingTransport::PiecesInFlight() const { return inner_->PiecesInFli
 
 bool RecordingTransport::PieceTaken(void *context, uint32_t bytes) {
   auto *pieces = static_cast<Pieces *>(context);
-  // Pieces are told in order, each with what it moved from its own start.
-  const uint64_t offset = static_cast<uint64_t>(pieces->piece++) * pieces->pieceBytes;
+  // Bytes are told in order: a piece at a time (libusb), or several pieces at once in one write
+  // (usblp). A piece told short moved only its first bytes; what is told next is of the next
+  // piece, from its start.
+  const uint64_t offset = pieces->offset;
   if (offset < pieces->length) {
     const uint64_t left = pieces->length - offset;
     const uint32_t moved = bytes < left ? bytes : static_cast<uint32_t>(left);
@@ -153,6 +155,8 @@ bool RecordingTransport::PieceTaken(void *context, uint32_t bytes) {
     pieces->self->lastWrite_ = Clock::now();
     pieces->self->AddFirmware(pieces->bytes + offset, moved);
   }
+  const uint64_t piece = pieces->pieceBytes;
+  pieces->offset = (offset + bytes + piece - 1) / piece * piece;
   return pieces->onTaken(pieces->context, bytes);
 }
 
@@ -160,6 +164,9 @@ bool RecordingTransport::WritePieces(const unsigned char *bytes, uint32_t length
                                      uint32_t pieceBytes, uint32_t stallMs,
                                      bool (*onTaken)(void *context, uint32_t bytes),
                                      void *context) {
+  if (pieceBytes == 0) {
+    return inner_->WritePieces(bytes, length, pieceBytes, stallMs, onTaken, context);
+  }
   Pieces pieces = {this, bytes, length, pieceBytes, 0, onTaken, context};
   const Clock::time_point started = Clock::now();
   const bool wrote =

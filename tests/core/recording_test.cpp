@@ -166,6 +166,51 @@ TEST(RecordingTransport, FirmwareInPiecesIsOneEventWithTheDigestOfTheWhole) {
   EXPECT_EQ(HexOf(log.events[0].digest), kAbcDigest);
 }
 
+// A backend that keeps pieces in flight and tells what each moved: several at once, as usblp's
+// writes of its own size do, or one short and then the next, as libusb's pieces after a failed
+// one.
+class TellingTransport : public ScriptedTransport {
+ public:
+  std::vector<uint32_t> tells;
+  bool WritePieces(const unsigned char *, uint32_t, uint32_t, uint32_t,
+                   bool (*onTaken)(void *context, uint32_t bytes), void *context) override {
+    for (uint32_t bytes : tells) onTaken(context, bytes);
+    return true;
+  }
+};
+
+std::string DigestOf(const std::string &bytes) {
+  Sha256 hash;
+  hash.Update(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
+  std::array<unsigned char, kConversationDigestBytes> digest = {};
+  hash.Finish(digest.data());
+  return HexOf(digest);
+}
+
+TEST(RecordingTransport, FirmwareTakenAsTheBackendTellsItIsHashedFromWhereItLies) {
+  struct Case {
+    std::vector<uint32_t> tells;
+    std::string moved;
+  } cases[] = {
+      {{4, 2}, "abcdef"},      // two pieces of 2 at a time, then the last
+      {{2, 1, 2}, "abcef"},    // the second piece short: the third from its own start
+      {{2, 2, 1}, "abcde"},    // the last piece short
+  };
+  for (const Case &c : cases) {
+    auto scripted = std::make_unique<TellingTransport>();
+    scripted->tells = c.tells;
+    EventList log;
+    RecordingTransport printer(std::move(scripted), &log);
+    auto onTaken = [](void *, uint32_t) { return true; };
+    printer.WritePieces(reinterpret_cast<const unsigned char *>("abcdef"), 6, 2, 0, onTaken,
+                        nullptr);
+    printer.Close();
+    ASSERT_EQ(log.events.size(), 2u);
+    EXPECT_EQ(log.events[0].firmwareBytes, c.moved.size());
+    EXPECT_EQ(HexOf(log.events[0].digest), DigestOf(c.moved)) << c.moved;
+  }
+}
+
 TEST(RecordingFormat, EveryEventReadsBackAsItWasWritten) {
   RecordingHeader header;
   header.korvexVersion = "2.91";
