@@ -136,6 +136,41 @@ TEST_F(ReplayToWindowProgram, InformationQueryAndMaintenanceCommandAsRecorded) {
   }
 }
 
+// korvex.exe records on Windows too: the way is "windows", the id the device path, the
+// interface's protocol unknown (the pipe answers no driver control code); and what it recorded
+// replays to the window program as to a printer.
+TEST_F(ReplayToWindowProgram, ARecordingMadeByKorvexExeReplaysToTheWindowProgram) {
+  const std::wstring path = TemporaryPath(L"korvex-exe-recording.jsonl");
+  DeleteFileW(path.c_str());
+  std::wstring devicePath;
+  {
+    PrinterUnderTest printer(Registered(2, 60));
+    devicePath = printer.path();
+    KorvexRun run;
+    RunOnWorker([&] { run = RunKorvex(L"--record \"" + path + L"\" info"); });
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+  }
+  auto recording = std::make_shared<Recording>();
+  std::string error;
+  ASSERT_TRUE(ReadRecordingFile(std::string(path.begin(), path.end()), recording.get(), &error))
+      << error;
+  DeleteFileW(path.c_str());
+  const RecordingHeader &header = recording->header;
+  EXPECT_EQ(header.way, "windows");
+  EXPECT_EQ(Wide(header.id), devicePath);
+  EXPECT_EQ(header.deviceId, "4B56015C");
+  EXPECT_EQ(header.interfaceProtocol, -1);
+  EXPECT_EQ(header.protocolFamily, 2);
+
+  SimulatedPrinterSetup setup = Registered(2, 61);
+  setup.replay = recording;
+  PrinterUnderTest printer(setup);
+  ASSERT_TRUE(RunCommandUntilIdle(recorded_sessions::kQueryCommand));
+  const std::wstring pane = PaneText();
+  EXPECT_EQ(pane.substr(0, pane.find(L"\r\n")), L"Orbis 300 (4B56015C)");
+  ExpectReplayedAsRecorded(printer.record());
+}
+
 // korvex_tool.exe FILE, as a script runs it unattended: the upgrade of each package kind.
 TEST_F(ReplayToWindowProgram, UnattendedUpgradeOfEachKindAsRecorded) {
   ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, InternalString(11), InternalString(12), REG_SZ,
