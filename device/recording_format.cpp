@@ -74,16 +74,16 @@ class Fields {
 
   bool Text(const char *name, size_t most, std::string *out) {
     const auto found = value_.find(name);
-    if (found == value_.end() || !found->is_string()) return Fail(name, "is not a text");
+    if (found == value_.end()) return Fail(name, "is missing");
+    if (!found->is_string()) return Fail(name, "is not a text");
     *out = found->get<std::string>();
     if (out->size() > most) return Fail(name, "is too long");
     return true;
   }
   bool Number(const char *name, uint64_t most, uint64_t *out) {
     const auto found = value_.find(name);
-    if (found == value_.end() || !found->is_number_unsigned()) {
-      return Fail(name, "is not a whole number");
-    }
+    if (found == value_.end()) return Fail(name, "is missing");
+    if (!found->is_number_unsigned()) return Fail(name, "is not a whole number");
     *out = found->get<uint64_t>();
     if (*out > most) return Fail(name, "is too large");
     return true;

@@ -301,6 +301,7 @@ TEST(RecordingFormat, DamagedFilesAndOtherVersionsAreRefusedWithTheLine) {
            "\"}\n",
        "line 2: \"hex\" is too long"},
       {good + "{\"event\":\"read\",\"ms\":-1,\"hex\":\"00\"}\n", "line 2: \"ms\" is not a whole"},
+      {good + "{\"event\":\"read\",\"hex\":\"00\"}\n", "line 2: \"ms\" is missing"},
       {good + "{\"event\":\"firmware\",\"bytes\":10,\"sha256\":\"00\"}\n", "line 2: firmware needs"},
       {good + "{\"event\":\"reboot\"}\n", "line 2: unknown event \"reboot\""},
       {good + "{\"event\":\"open\",\"mode\":\"sideways\"}\n", "line 2: \"mode\" \"sideways\" is none"},
