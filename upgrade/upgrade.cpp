@@ -151,10 +151,9 @@ int CheckPackageProductCode(void *context, const unsigned char *productCode) {
   return CheckProductCode(*static_cast<RunState *>(context)->connection, productCode);
 }
 
-// The checks have passed: say so, add the model's note where it belongs before the transfer,
-// and go on to check the rest of the file. A raw image has nothing more to check.
-bool AcceptFile(void *context, FirmwareKind kind, uint32_t) {
-  auto *firmware = static_cast<RunState *>(context);
+// The checks have passed: say so, and add the model's note where it belongs before the
+// transfer. False when the run is to stop.
+bool Accept(RunState *firmware, FirmwareKind kind) {
   if (Stopping(firmware)) return false;
   PrinterConnection &connection = *firmware->connection;
   OperationSink &sink = *connection.sink;
@@ -164,9 +163,20 @@ bool AcceptFile(void *context, FirmwareKind kind, uint32_t) {
   if (connection.protocolFamily == 2 && firmware->run->category != 0) {
     sink.ModelNote(firmware->run->category);
   }
-  if (kind == FirmwareKind::RawImage || firmware->fileChecked) return false;
-  BeginFileCheck(sink, &firmware->counted);
   return true;
+}
+
+// Accepted, the file is checked to its end. A raw image has nothing more to check.
+bool AcceptFile(void *context, FirmwareKind kind, uint32_t) {
+  auto *firmware = static_cast<RunState *>(context);
+  if (!Accept(firmware, kind) || kind == FirmwareKind::RawImage) return false;
+  BeginFileCheck(*firmware->connection->sink, &firmware->counted);
+  return true;
+}
+
+// A file the front end has checked whole: accepted, its transfer starts at once.
+bool AcceptAndStartTransfer(void *context, FirmwareKind kind, uint32_t total) {
+  return Accept(static_cast<RunState *>(context), kind) && StartTransfer(context, kind, total);
 }
 
 bool SendChunk(void *context, const FirmwareChunk *chunk) {
@@ -275,6 +285,17 @@ FirmwareOutcome CheckAndSendFirmware(PrinterConnection &connection, const Firmwa
                        fileChecked};
   // No part buffer: the walk then stops a multi-part package right after recognising it.
   const FirmwareBuffers buffers = {fileBuffer, inflateBuffer, nullptr, supplier};
+  if (fileChecked) {
+    // The printer's checks and the transfer in one walk: the first block is probed once, not
+    // once to accept the file and once more to send it.
+    const FirmwareWalkHooks hooks = {&firmware, CheckPackageProductCode, nullptr,
+                                     AcceptAndStartTransfer, SendChunk, nullptr};
+    FirmwareOutcome outcome = WalkFirmwareFile(&file, &buffers, &hooks, &run->walk);
+    if (run->walk.kind != FirmwareKind::MultiPart && !overlapped.Finish()) {
+      outcome = FirmwareOutcome::TransferFailed;
+    }
+    return Settle(firmware, outcome);
+  }
   const FirmwareSource counted = CountingSource(&firmware.counted);
   const FirmwareWalkHooks checkHooks = {&firmware, CheckPackageProductCode, nullptr, AcceptFile,
                                         CheckChunk, nullptr};

@@ -560,6 +560,10 @@ case_fleet() {
   run json list --json
   check "JSON: exit 0" exit_is json 0
   check "JSON: the twenty printers" [ "$(grep -c '"serial": "FLEET-[0-9]*"' $dir/json.out)" = 20 ]
+  run libusb --via libusb list --json
+  check "through libusb: exit 0" exit_is libusb 0
+  check "through libusb: the twenty printers" \
+    [ "$(grep -c '"via": "libusb"' $dir/libusb.out)" = 20 ]
   t0=$(now)
   run all upgrade $FILES/orbis.kfw --all
   took=$(( $(now) - t0 ))
