@@ -14,6 +14,7 @@
 #include "cli/file_digest.h"
 #include "cli/interrupts.h"
 #include "cli/printers.h"
+#include "cli/recording.h"
 #include "device/transport.h"
 #include "korvex_exit_codes.h"
 #include "korvex_version.h"
@@ -54,16 +55,29 @@ int Run(int argc, char **argv) {
   const char kPrinterHelp[] =
       "the printer: its id from korvex list (lpN or usb:BUS-PORTS on Linux, the device path on "
       "Windows) or its USB serial number; needed when several printers are attached";
+  // Options of every command, given before or after it.
+  app.fallthrough();
 #ifndef _WIN32
-  // Given before or after the command.
   std::string via;
   app.add_option("--via", via,
                  "the way to every printer: usblp (the kernel's driver) or libusb (usbfs; usblp "
                  "is detached from a printer it has while korvex works with it); without it, "
                  "usblp where usblp has the printer, else libusb")
       ->check(CLI::IsMember({"usblp", "libusb"}));
-  app.fallthrough();
 #endif
+  std::string recordFile;
+  bool redact = false;
+  CLI::Option *record = app.add_option(
+      "--record", recordFile,
+      "record each printer's conversation to FILE (JSON Lines: every packet and reply, firmware "
+      "as its length and SHA-256), for a stand-in printer to replay; with several printers, "
+      "each to a file of its own: FILE with the printer's id before its extension "
+      "(rec.jsonl: rec.lp0.jsonl)");
+  record->type_name("FILE");
+  app.add_flag("--redact", redact,
+               "with --record: stand-ins in place of the printer's serial number and MAC "
+               "address, the same for the same printer every time")
+      ->needs(record);
 
   CLI::App *list = app.add_subcommand("list", "List the printers found, and those left out and why");
   list->add_flag("--json", json, "JSON on standard output");
@@ -126,6 +140,7 @@ int Run(int argc, char **argv) {
   }
 
   if (!LoadBuiltInTables()) return kExitFailed;
+  PlanRecordings(recordFile, redact);
 #ifndef _WIN32
   if (!ChoosePrinterWay(via)) return kExitUsage;
 #endif

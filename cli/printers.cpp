@@ -74,6 +74,24 @@ bool SamePrinter(const FoundPrinter &a, const FoundPrinter &b) {
   return a.port == b.port && a.serial == b.serial;
 }
 
+RecordedPrinter AsRecorded(const FoundPrinter &printer) {
+  RecordedPrinter recorded;
+  recorded.id = printer.id;
+  recorded.serial = printer.serial;
+  recorded.port = printer.port;
+  recorded.way = printer.via.empty() ? "windows" : printer.via;
+  recorded.vendorId = printer.vendorId;
+  recorded.productId = printer.productId;
+  recorded.interfaceProtocol = printer.listed.info.protocol;
+  return recorded;
+}
+
+std::vector<RecordedPrinter> AsRecorded(const std::vector<FoundPrinter> &printers) {
+  std::vector<RecordedPrinter> recorded;
+  for (const FoundPrinter &printer : printers) recorded.push_back(AsRecorded(printer));
+  return recorded;
+}
+
 int RunList(bool json) {
   std::vector<FoundPrinter> printers;
   std::vector<LeftOutPrinter> leftOut;
@@ -178,7 +196,7 @@ TransportFailure HeldPrinter::Open() {
   PrinterConnection &connection = *connection_;
   SelectListedPrinter(connection, found_.entry, found_.listed);
   IdentifyModel(connection);
-  transport_ = NewPrinterTransport(found_.listed);
+  transport_ = Recorded(AsRecorded(found_), connection, NewPrinterTransport(found_.listed));
   // Known to the stop before it opens: a stop that comes while it opens ends the open.
   UpgradeInterrupts::Watch(transport_.get());
   // Request/reply mode: the transactions' time-outs, and writes that wait as long as they must.
@@ -205,6 +223,10 @@ std::unique_ptr<HeldPrinter> OpenChosenPrinter(const std::string &wanted, Consol
   std::vector<FoundPrinter> printers;
   const int chosen = FindAndChoosePrinter(wanted, &printers, exitCode);
   if (chosen < 0) return nullptr;
+  if (!OpenRecordings({AsRecorded(printers[chosen])})) {
+    *exitCode = kExitUsage;
+    return nullptr;
+  }
   std::unique_ptr<HeldPrinter> printer(new HeldPrinter(printers[chosen], sink));
   const TransportFailure failure = printer->Open();
   if (failure != TransportFailure::None) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/recording.h"
 #include "device/connection.h"
 #include "device/discovery.h"
 #include "device/transport.h"
@@ -40,6 +41,10 @@ bool FindPrinters(std::vector<FoundPrinter> *printers,
 // number (one without a serial number: at the same port). Printers whose maker gave every unit
 // one serial number are told apart by their ports.
 bool SamePrinter(const FoundPrinter &a, const FoundPrinter &b);
+
+// What its recording (korvex --record) says of a printer.
+RecordedPrinter AsRecorded(const FoundPrinter &printer);
+std::vector<RecordedPrinter> AsRecorded(const std::vector<FoundPrinter> &printers);
 
 // Says on standard error why there is no printer to work with.
 void SayNoPrinter(const std::vector<LeftOutPrinter> &leftOut);

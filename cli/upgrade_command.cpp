@@ -455,6 +455,10 @@ int RunUpgrade(const UpgradeOptions &options) {
     }
   }
 
+  if (!OpenRecordings(AsRecorded(chosen))) {
+    return EndedEarly(options, kExitUsage, "the recording cannot be written");
+  }
+
   FirmwareFileReader checked(options.file.c_str());
   if (!checked.IsOpen()) {
     const std::string why = Plain(InternalString(kCannotOpenString));

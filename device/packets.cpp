@@ -176,6 +176,13 @@ bool SplitPacket(const unsigned char *bytes, size_t length, const unsigned char 
   return true;
 }
 
+const CommandRecordEntry *KnownCommandPacket(const unsigned char *bytes, size_t length) {
+  const unsigned char *record = nullptr;
+  int recordLength = 0;
+  if (!SplitPacket(bytes, length, &record, &recordLength)) return nullptr;
+  return FindCommandRecord(record, recordLength);
+}
+
 int ReplyEchoLength(int protocolFamily) { return protocolFamily == 1 ? 4 : 5; }
 
 bool ReplyHeaderMatches(const unsigned char *block, size_t blockLength,

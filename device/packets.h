@@ -100,6 +100,10 @@ int BuildPacket(int recordLength, const unsigned char *record, unsigned char *pa
 // least 14 bytes, universal exit), points record at it and returns true.
 bool SplitPacket(const unsigned char *bytes, size_t length, const unsigned char **record,
                  int *recordLength);
+// The table row of the record when bytes are one whole packet of a record the tool sends, else
+// nullptr: how a write is told from firmware by its bytes alone (firmware is never a whole
+// packet of a known record), the same way by whoever looks at it, printer or recording.
+const CommandRecordEntry *KnownCommandPacket(const unsigned char *bytes, size_t length);
 
 // ---- Replies --------------------------------------------------------------------------------
 constexpr int kReplyBlockBytes = 4096;  // the most one read takes, header or data

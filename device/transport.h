@@ -103,6 +103,8 @@ struct PrinterPortInfo {
   std::string instance;  // what changes when the printer restarts although it stays at its port:
                          // its USB bus and device number on Linux ("1:7"; a new device number
                          // is given at every enumeration); empty where the system does not tell
+  int protocol = -1;     // the printer interface's protocol as listed (bInterfaceProtocol: 2
+                         // bidirectional, 4 IPP over USB, ...); -1 where the system does not tell
 };
 
 // A printer the backend saw but does not list, and why, with what to do about it.

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -172,6 +173,15 @@ bool RawProtocol(const std::string &protocol) {
   return protocol == "01" || protocol == "02" || protocol == "03";
 }
 
+// A protocol as sysfs writes it (two hex digits) as a number; -1 for anything else.
+int ProtocolNumber(const std::string &text) {
+  if (text.size() != 2 || !std::isxdigit(static_cast<unsigned char>(text[0])) ||
+      !std::isxdigit(static_cast<unsigned char>(text[1]))) {
+    return -1;
+  }
+  return static_cast<int>(std::strtol(text.c_str(), nullptr, 16));
+}
+
 // BUS-PORT.PORT... (sysfs's name of a USB device) as libusb tells the same place; false for a
 // root hub's name (usbN) or anything else.
 bool PlaceOf(const std::string &deviceName, LibusbPrinterPlace *place) {
@@ -285,7 +295,10 @@ void ListUsblpPrinters(Listing *listing, bool note) {
       listing->LeaveOut(lp, vid + ":" + pid + ": " + NoAccessReason(node, status));
       continue;
     }
-    listing->Add(vid, pid, name, {lp, serial, node, Basename(usb), "usblp", InstanceOf(usb)});
+    PrinterPortInfo info = {lp, serial, node, Basename(usb), "usblp", InstanceOf(usb)};
+    const std::string interface = classDirectory + "/" + lp + "/device";
+    info.protocol = ProtocolNumber(ReadValue(interface + "/bInterfaceProtocol"));
+    listing->Add(vid, pid, name, info);
   }
 }
 
@@ -302,10 +315,11 @@ void ListLibusbPrinters(Listing *listing, bool libusbChosen) {
     if (usblpHasIt && !libusbChosen) continue;
     LibusbPrinterPlace place;
     if (!PlaceOf(deviceName, &place)) continue;
-    std::string interface;
+    std::string interface, protocol;
     for (const PrinterInterfaceEntry &each : PrinterInterfaces(device, deviceName)) {
       if (RawProtocol(each.protocol)) {
         interface = each.path;
+        protocol = each.protocol;
         break;
       }
     }
@@ -359,8 +373,9 @@ void ListLibusbPrinters(Listing *listing, bool libusbChosen) {
     const std::string serial = ReadValue(device + "/serial");
     std::string fallback = "usb" + deviceName;
     place.detachKernelDriver = libusbChosen;
-    listing->Add(vid, pid, listing->NameFor(serial, fallback),
-                 {id, serial, node, deviceName, "libusb", InstanceOf(device)}, place,
+    PrinterPortInfo info = {id, serial, node, deviceName, "libusb", InstanceOf(device)};
+    info.protocol = ProtocolNumber(protocol);
+    listing->Add(vid, pid, listing->NameFor(serial, fallback), info, place,
                  usblpHasIt ? usblp->second : std::string());
   }
 }

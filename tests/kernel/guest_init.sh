@@ -958,6 +958,77 @@ case_udev_rule() {
   end
 }
 
+# A printer's conversation recorded through usblp (korvex --record), then replayed by the gadget
+# printer (--replay): korvex asks it the same, byte for byte, and hears the same; and a recording
+# kept in the repository, made on a pty stand-in, replayed as well. The replay's summary is
+# DIR/replay: every request as recorded ("N of N"), none differing.
+replayed_whole() {  # replayed_whole DIR
+  awk 'NF == 9 && $2 == $4 && $2 > 0 && $8 == "0" { ok = 1 } END { exit !ok }' $1/replay ||
+    { cat $1/replay; false; }
+}
+# replay_printer GADGET NAME RECORDING: a printer side that replays RECORDING, keeping what it
+# receives in DIR/NAME (named after the gadget, as the other printers' records are).
+replay_printer() {
+  mkdir -p $dir/$2
+  korvex-gadget-printer --device /dev/g_printer${1#g} --record $dir/$2 --udc $CONFIG/$1/UDC \
+    --replay $3 2> $dir/$2/stderr &
+  replaying=$!
+  printers="$printers $replaying"
+}
+# Once the printers have taken what reached them: the replaying one stopped.
+stop_replay_printer() {
+  settle
+  kill $replaying 2>/dev/null
+  wait $replaying 2>/dev/null
+}
+same_firmware_events() {
+  grep '"event":"firmware"' $dir/upgrade.jsonl > $dir/firmware.usblp
+  grep '"event":"firmware"' $dir/libusb.jsonl > $dir/firmware.libusb
+  [ "$(wc -l < $dir/firmware.usblp)" = 1 ] && same $dir/firmware.libusb $dir/firmware.usblp
+}
+case_replay() {
+  begin replay
+  plug g0 g1
+  printer g0
+  run info --record $dir/info.jsonl info --printer lp0
+  run upgrade --record $dir/upgrade.jsonl upgrade $FILES/orbis.kfw --printer lp0
+  check "recorded: exit 0 and 0" [ "$(cat $dir/info.exit $dir/upgrade.exit)" = "$(printf '0\n0')" ]
+  check "recorded through usblp" has $dir/info.jsonl '"way":"usblp","id":"lp0"'
+  # Through libusb, whose pieces are in flight eight at a time: the same firmware, the same
+  # length and SHA-256 as through usblp's writes.
+  run libusb --via libusb --record $dir/libusb.jsonl upgrade $FILES/orbis.kfw --printer usb:1-1
+  check "recorded through libusb: exit 0" exit_is libusb 0
+  check "recorded through libusb" has $dir/libusb.jsonl '"way":"libusb","id":"usb:1-1"'
+  check "one firmware event, the same both ways" same_firmware_events
+  usblp_back
+  settle
+  kill $pid_g0
+  wait $pid_g0 2>/dev/null
+
+  replay_printer g0 g0-info $dir/info.jsonl
+  run info_replayed info --printer lp0
+  stop_replay_printer
+  check "info replayed: exit 0" exit_is info_replayed 0
+  check "info replayed: what korvex heard then" same $dir/info_replayed.out $dir/info.out
+  check "info replayed: every request as recorded" replayed_whole $dir/g0-info
+
+  replay_printer g0 g0-upgrade $dir/upgrade.jsonl
+  run upgrade_replayed upgrade $FILES/orbis.kfw --printer lp0
+  stop_replay_printer
+  check "upgrade replayed: exit 0" exit_is upgrade_replayed 0
+  check "upgrade replayed: every request as recorded" replayed_whole $dir/g0-upgrade
+  check "upgrade replayed: the image taken" same $dir/g0-upgrade/firmware $FILES/orbis.bin
+
+  # Recorded on a pty stand-in that delivered each block as usblp does, now through usblp.
+  replay_printer g1 g1-kept $FILES/info_family1_redacted.jsonl
+  run kept info --printer lp1
+  stop_replay_printer
+  check "kept recording: exit 0" exit_is kept 0
+  check "kept recording: the stand-in MAC address" grep -q '^02:.* (MAC address)$' $dir/kept.out
+  check "kept recording: every request as recorded" replayed_whole $dir/g1-kept
+  end
+}
+
 # The cases KORVEX_KERNEL_CASES chose (kernel_vm.sh), or all of them.
 chosen=""
 [ ! -f /cases ] || chosen=$(cat /cases)
@@ -979,7 +1050,7 @@ else
               restart_verify unplugged_midway unplugged_midway_libusb \
               libusb_upgrade_and_family1 interrupted_twice_libusb silent_printer permissions \
               permissions_libusb libusb_forced held_by_another_program interrupted_multi_part \
-              interrupted_single_image second_open_refused udev_rule; do
+              interrupted_single_image second_open_refused udev_rule replay; do
     run_case $name
   done
 fi

@@ -137,6 +137,8 @@ EOF
   cp "$files/orbis.kfw" "$files/damaged.kfw"
   local size; size=$(stat -c %s "$files/damaged.kfw")
   printf '\x5a' | dd of="$files/damaged.kfw" bs=1 seek=$((size - 1)) conv=notrunc status=none
+  # The recordings kept in the repository, for the gadget printer to replay.
+  cp "$(dirname "$0")"/../recordings/*.jsonl "$files/"
 } >/dev/null
 
 # The guest's root: busybox, the modules, korvex with the shared libraries it was linked with

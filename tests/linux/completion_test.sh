@@ -62,8 +62,8 @@ commands=$(korvex --help | sed -n '/^Subcommands:/,/^$/s/^  \([a-z]*\) .*/\1/p' 
 expect "korvex " "$commands"
 expect "korvex --" "$(help_options | sorted)"
 for command in $commands; do
-  # --via may also come after the command.
-  expect "korvex $command --" "$({ help_options "$command"; echo --via; } | sorted)"
+  # korvex's own options may also come after the command.
+  expect "korvex $command --" "$({ help_options "$command"; echo --via --record --redact; } | sorted)"
   [ "$(offered "korvex $command --")" = "$(offered "korvex --via usblp $command --")" ] ||
     fail "options of $command not the same after --via usblp"
 done
@@ -84,8 +84,9 @@ expect "korvex upgrade --expect-sha256=" ""
 # given, or --list, the options.
 expect "korvex maintenance " "$(seq 1 18 | sorted)"
 expect "korvex maintenance 1" "1 10 11 12 13 14 15 16 17 18"
-expect "korvex maintenance 3 " "$({ help_options maintenance; echo --via; } | sorted)"
-expect "korvex maintenance --list " "$({ help_options maintenance; echo --via; } | sorted)"
+own="--via --record --redact"
+expect "korvex maintenance 3 " "$({ help_options maintenance; echo $own; } | sorted)"
+expect "korvex maintenance --list " "$({ help_options maintenance; echo $own; } | sorted)"
 
 # The firmware file of upgrade and check, then their options.
 touch "$scratch/fw-a.kfw" "$scratch/fw-b.kfw"
@@ -93,6 +94,9 @@ expect "korvex upgrade $scratch/fw-" "$scratch/fw-a.kfw $scratch/fw-b.kfw"
 expect "korvex check --json $scratch/fw-b" "$scratch/fw-b.kfw"
 expect "korvex check $scratch/fw-a.kfw --e" "--expect-sha256"
 expect "korvex upgrade --printer lp0 $scratch/fw-a.kfw --a" "--all"
+# The recording's file, wherever --record stands.
+expect "korvex --record $scratch/fw-" "$scratch/fw-a.kfw $scratch/fw-b.kfw"
+expect "korvex info --record=$scratch/fw-b" "$scratch/fw-b.kfw"
 
 # No printer: nothing for --printer.
 expect "korvex info --printer " ""

@@ -7,7 +7,8 @@ set(printerTestsDir ${CMAKE_SOURCE_DIR}/tests/printers)
 
 file(GLOB printerLogicTests CONFIGURE_DEPENDS ${printerTestsDir}/bytes/*.cpp)
 add_executable(korvex_printer_logic_tests ${printerLogicTests})
-target_link_libraries(korvex_printer_logic_tests PRIVATE korvex_printer_logic GTest::gtest_main)
+target_link_libraries(korvex_printer_logic_tests PRIVATE korvex_printer_logic korvex_replay
+                      GTest::gtest_main)
 gtest_add_tests(TARGET korvex_printer_logic_tests SOURCES ${printerLogicTests}
                 TEST_LIST printerLogicTestList)
 
@@ -28,15 +29,18 @@ if(KORVEX_WINDOWS)
     korvex_wine_path(shippedExe "${CMAKE_BINARY_DIR}/korvex_tool.exe")
     korvex_wine_path(cliExe "${CMAKE_BINARY_DIR}/korvex.exe")
     korvex_wine_path(printerScreenshotDir "${CMAKE_BINARY_DIR}/screenshots")
+    korvex_wine_path(recordingsDir "${CMAKE_SOURCE_DIR}/tests/recordings")
   else()
     set(simExe "$<TARGET_FILE:korvex-printer-sim>")
     set(shippedExe "$<TARGET_FILE:korvex_tool>")
     set(cliExe "$<TARGET_FILE:korvex>")
     set(printerScreenshotDir "${CMAKE_BINARY_DIR}/screenshots")
+    set(recordingsDir "${CMAKE_SOURCE_DIR}/tests/recordings")
   endif()
   target_compile_definitions(korvex_printer_tests PRIVATE
     KORVEX_PRINTER_SIM_EXE=L"${simExe}" KORVEX_SCREENSHOT_DIR=L"${printerScreenshotDir}"
-    KORVEX_TOOL_EXE=L"${shippedExe}" KORVEX_CLI_EXE=L"${cliExe}")
+    KORVEX_TOOL_EXE=L"${shippedExe}" KORVEX_CLI_EXE=L"${cliExe}"
+    KORVEX_RECORDINGS_DIR=L"${recordingsDir}")
   add_dependencies(korvex_printer_tests korvex-printer-sim korvex_tool korvex)
   gtest_add_tests(TARGET korvex_printer_tests SOURCES ${printerTests} TEST_LIST printerTestList)
 
@@ -46,7 +50,7 @@ if(KORVEX_WINDOWS)
     # Registered printers are visible to every discovery in the prefix, also to that of a test
     # of another part that starts an operation of the program: these tests run alone.
     set(registeringTests ${printerTestList})
-    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|SimulatorRestart|UpgradeStart|InformationQuery|Maintenance|ShippedProgram|Walkthrough|KorvexExe|KorvexExeFleet|WireEquivalence)\\.")
+    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|SimulatorRestart|UpgradeStart|InformationQuery|Maintenance|ShippedProgram|Walkthrough|KorvexExe|KorvexExeFleet|WireEquivalence|ReplayToKorvexExe|ReplayToWindowProgram)\\.")
     set_tests_properties(${registeringTests} PROPERTIES RESOURCE_LOCK printers RUN_SERIAL ON)
   endif()
 endif()

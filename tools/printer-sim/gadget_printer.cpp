@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "functionfs_port.h"
 #include "packet_stream.h"
 #include "printer_logic.h"
+#include "replay.h"
 
 namespace {
 
@@ -26,6 +28,7 @@ const char kUsage[] =
     "                             [--unplug-after BYTES --udc GADGET/UDC] [--rate BYTES_PER_S]\n"
     "                             [--restart-after BYTES --udc GADGET/UDC [--install-ms MS]\n"
     "                              [--restart-ms MS] [--firmware-after VERSION]]\n"
+    "                             [--replay FILE]\n"
     "  Answers the host's packets on the gadget's printer device as a family-2 printer (an\n"
     "  Orbis 300) or a family-1 one (a KL-1020); the USB ids are the gadget's. Keeps in DIR:\n"
     "  packets (every command packet's bytes, in order), firmware (every firmware byte) and log\n"
@@ -37,8 +40,13 @@ const char kUsage[] =
     "  then unplugs the gadget by writing an empty line to its UDC file; --rate takes firmware no\n"
     "  faster than that, as a printer's flash does; --restart-after takes that many firmware\n"
     "  bytes, --install-ms later (default 0) leaves the bus for --restart-ms (default 3000) and\n"
-    "  comes back reporting --firmware-after as its version (/dev/g_printerN only). Ends when the\n"
-    "  gadget is unplugged, or on SIGTERM.\n";
+    "  comes back reporting --firmware-after as its version (/dev/g_printerN only).\n"
+    "  --replay FILE answers as the recording FILE says (korvex --record) instead: each\n"
+    "  request must be the next one recorded and gets its recorded replies; what differs is\n"
+    "  logged with the recording's line and not answered, and DIR/replay holds the summary\n"
+    "  (\"replay: N of N requests as recorded, 0 differed\" when all went as recorded). The\n"
+    "  gadget's USB ids should be the recording's. Ends when the gadget is unplugged, or on\n"
+    "  SIGTERM.\n";
 
 // The IEEE 1284 device id of a FunctionFS printer, the one the tests give their printer gadgets.
 const char kDeviceId[] = "MFG:Korvex;CMD:PJL;CLS:PRINTER;";
@@ -69,7 +77,8 @@ void Log(int fd, const std::string &line) {
 }
 
 struct Options {
-  std::string device, functionfs, record, udc;
+  std::string device, functionfs, record, udc, replay;
+  std::shared_ptr<const Recording> recording;
   PrinterIdentity identity;
   PrinterFaults faults;
   long long unplugAfter = -1;
@@ -108,7 +117,8 @@ class GadgetPrinter {
   // (port, whose unplug ends the printer).
   GadgetPrinter(const Options &options, int in, int out, const FunctionFsPort *port)
       : options_(options), in_(in), out_(out), port_(port),
-        state_(NewPrinterState(options.identity, options.faults)) {}
+        state_(NewPrinterState(options.identity, options.faults)),
+        replay_(options.recording ? new ReplayEngine(*options.recording) : nullptr) {}
 
   void Attach(int in, int out) {
     in_ = in;
@@ -152,8 +162,47 @@ class GadgetPrinter {
   }
 
  private:
+  // As the recording says: its replies, each when it is due, or none for what differs from it;
+  // the summary so far in DIR/replay after every transfer.
+  void Replay(const unsigned char *bytes, size_t length) {
+    const double arrived = Now();
+    std::vector<ReplayReply> replies;
+    std::vector<std::string> reports;
+    const TransferKind kind = replay_->Take(bytes, length, &replies, &reports);
+    for (const std::string &report : reports) {
+      Log(log_, report);
+      std::fprintf(stderr, "korvex-gadget-printer: %s\n", report.c_str());
+    }
+    if (kind == TransferKind::kFirmware) {
+      KeepFirmware(bytes, length);
+    } else {
+      WriteAll(packets_, bytes, length);
+      Log(log_, (kind == TransferKind::kCommand ? "as recorded (" : "not as recorded (") +
+                    std::to_string(length) + " bytes)");
+    }
+    for (const ReplayReply &reply : replies) {
+      const double wait = arrived + reply.delayMs / 1000.0 - Now();
+      if (wait > 0) usleep(static_cast<useconds_t>(wait * 1e6));
+      if (write(in_, reply.block.data(), reply.block.size()) !=
+          static_cast<ssize_t>(reply.block.size())) {
+        Log(log_, std::string("write: ") + std::strerror(errno));
+        break;
+      }
+    }
+    const std::string summary = replay_->Summary() + "\n";
+    const int fd = OpenRecord(options_.record, "replay");
+    if (fd >= 0) {
+      WriteAll(fd, reinterpret_cast<const unsigned char *>(summary.data()), summary.size());
+      close(fd);
+    }
+  }
+
   // True when the printer restarts now, having taken the firmware it restarts after.
   bool Take(const unsigned char *bytes, size_t length) {
+    if (replay_) {
+      Replay(bytes, length);
+      return false;
+    }
     std::vector<Transfer> replies;
     const unsigned long long before = state_.firmwareBytes;
     const TransferKind kind = HandleTransfer(state_, bytes, length, &replies);
@@ -250,6 +299,7 @@ class GadgetPrinter {
   int in_, out_;
   const FunctionFsPort *port_;
   PrinterState state_;
+  std::unique_ptr<ReplayEngine> replay_;
   int packets_ = -1, firmware_ = -1, log_ = -1;
   long long taken_ = 0;
   double started_ = 0;
@@ -294,6 +344,8 @@ bool ParseOptions(int argc, char **argv, Options *options) {
       options->restartMilliseconds = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
     } else if (argument == "--firmware-after" && hasValue) {
       options->faults.firmwareAfterRestart = argv[++i];
+    } else if (argument == "--replay" && hasValue) {
+      options->replay = argv[++i];
     } else {
       return false;
     }
@@ -312,6 +364,15 @@ int main(int argc, char **argv) {
   if (!ParseOptions(argc, argv, &options)) {
     std::fputs(kUsage, stderr);
     return 2;
+  }
+  if (!options.replay.empty()) {
+    auto recording = std::make_shared<Recording>();
+    std::string error;
+    if (!LoadReplay(options.replay, recording.get(), &error)) {
+      std::fprintf(stderr, "korvex-gadget-printer: %s\n", error.c_str());
+      return 1;
+    }
+    options.recording = recording;
   }
   if (!options.functionfs.empty()) {
     // Its records first: the tests plug the gadget in once the endpoints are there.

@@ -31,7 +31,8 @@ constexpr size_t kIntakeReadBytes = 4096;
 PtyPrinter::PtyPrinter(const PtyPrinterOptions &options)
     : options_(options),
       state_(NewPrinterState(options.identity, options.faults)),
-      intake_(options.faults.intakeBytesPerSecond) {}
+      intake_(options.faults.intakeBytesPerSecond),
+      replay_(options.replay ? new ReplayEngine(*options.replay) : nullptr) {}
 
 PtyPrinter::~PtyPrinter() { Stop(); }
 
@@ -212,7 +213,55 @@ bool PtyPrinter::AwaitIntake(size_t bytes) {
   return false;
 }
 
+std::vector<std::string> PtyPrinter::ReplayReports() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return replayReports_;
+}
+
+std::string PtyPrinter::ReplaySummary() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return replay_ ? replay_->Summary() : std::string();
+}
+
+bool PtyPrinter::ReplayClean() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return replay_ && replay_->Clean();
+}
+
+// As the recording says: its replies, each when it is due, or none for what differs from it.
+void PtyPrinter::Replay(const unsigned char *bytes, size_t length) {
+  const Clock::time_point arrived = Clock::now();
+  std::vector<ReplayReply> replies;
+  std::vector<std::string> reports;
+  TransferKind kind;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    kind = replay_->Take(bytes, length, &replies, &reports);
+    replayReports_.insert(replayReports_.end(), reports.begin(), reports.end());
+    if (kind != TransferKind::kFirmware) packets_.emplace_back(bytes, bytes + length);
+  }
+  if (options_.onReplayReport) {
+    for (const std::string &report : reports) options_.onReplayReport(report);
+  }
+  if (kind == TransferKind::kFirmware) {
+    KeepFirmware(bytes, length);
+    return;
+  }
+  for (const ReplayReply &reply : replies) {
+    const Clock::time_point due = arrived + std::chrono::milliseconds(reply.delayMs);
+    while (!stopping_ && Clock::now() < due) {
+      std::this_thread::sleep_for(std::min<Clock::duration>(
+          due - Clock::now(), std::chrono::milliseconds(kServePollMilliseconds)));
+    }
+    if (stopping_ || !Deliver(reply.block)) break;
+  }
+}
+
 void PtyPrinter::Take(const unsigned char *bytes, size_t length) {
+  if (replay_) {
+    Replay(bytes, length);
+    return;
+  }
   const unsigned char *record = nullptr;
   int recordLength = 0;
   if (!SplitPacket(bytes, length, &record, &recordLength) &&

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 
 #include "packet_stream.h"
 #include "printer_logic.h"
+#include "replay.h"
 
 struct PtyPrinterOptions {
   PrinterIdentity identity;
@@ -33,6 +35,10 @@ struct PtyPrinterOptions {
   // the link: what a new enumeration changes elsewhere (a fake sysfs's device number) changes
   // there first, as the kernel numbers a device before its driver makes its node.
   std::function<void()> onBack;
+  // Answers as this recording says (replay.h) instead of as identity says; told each line of
+  // what differs from it as it happens, when given.
+  std::shared_ptr<const Recording> replay;
+  std::function<void(const std::string &)> onReplayReport;
 };
 
 class PtyPrinter {
@@ -75,6 +81,11 @@ class PtyPrinter {
   bool Present() const { return present_.load(); }
   // The pty's slave now; a restart brings a new one.
   std::string SlaveName() const;
+  // With a recording to replay: what differed from it so far, a line each, and the summary
+  // (ReplayEngine::Summary); Clean once every request came as recorded.
+  std::vector<std::string> ReplayReports() const;
+  std::string ReplaySummary() const;
+  bool ReplayClean() const;
 
  private:
   bool OpenPty(std::string *error);
@@ -84,6 +95,7 @@ class PtyPrinter {
   void Take(const unsigned char *bytes, size_t length);
   void KeepFirmware(const unsigned char *bytes, size_t length);
   bool Deliver(const Transfer &block);
+  void Replay(const unsigned char *bytes, size_t length);
   bool AwaitRead();
   void GoAway();
   void CloseAll();
@@ -111,6 +123,8 @@ class PtyPrinter {
   std::vector<Transfer> packets_;
   Transfer firmware_;
   std::vector<size_t> pieces_;
+  std::unique_ptr<ReplayEngine> replay_;
+  std::vector<std::string> replayReports_;
   std::chrono::steady_clock::time_point firstFirmware_{};
   std::chrono::steady_clock::time_point lastFirmware_{};
 };

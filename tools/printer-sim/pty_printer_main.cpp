@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "pty_printer.h"
@@ -19,6 +20,7 @@ const char kUsage[] =
     "                          [--version-text-bytes N] [--firmware FILE | --drain]\n"
     "                          [--intake BYTES_PER_SECOND] [--restart-after BYTES\n"
     "                          [--restart-seconds S] [--firmware-after VERSION] [--never-back]]\n"
+    "                          [--replay FILE]\n"
     "  Plays a printer on a new pty and makes PATH (e.g. FAKE_DEV/usb/lp0, with\n"
     "  KORVEX_DEV=FAKE_DEV) a symbolic link to it. --family 1 answers in the older layouts (a\n"
     "  sysfs product id of a family-1 model goes with it). --firmware-version is the version\n"
@@ -32,6 +34,10 @@ const char kUsage[] =
     "  back on a new pty, reporting firmware version VERSION with --firmware-after (else the\n"
     "  one it had); with --never-back it stays away. Back, it restarts again after as many\n"
     "  bytes more.\n"
+    "  --replay FILE answers as the recording FILE says (korvex --record): each request must\n"
+    "  be the next one recorded, and gets its recorded replies; what differs is said on\n"
+    "  standard error, with the recording's line, and not answered. The USB ids it plays are\n"
+    "  the recording's (its header), for the fake sysfs to show.\n"
     "  Ends on SIGINT or SIGTERM, removes PATH and says what it received.\n";
 
 // A count of bytes or seconds: digits only.
@@ -47,7 +53,7 @@ bool Count(const char *text, unsigned long long *value) {
 
 int main(int argc, char **argv) {
   PtyPrinterOptions options;
-  std::string link, firmwareFile;
+  std::string link, firmwareFile, replayFile;
   size_t versionBytes = 0;
   unsigned long long count = 0;
   for (int i = 1; i < argc; ++i) {
@@ -82,6 +88,8 @@ int main(int argc, char **argv) {
       faults.firmwareAfterRestart = argv[++i];
     } else if (argument == "--never-back") {
       faults.neverBack = true;
+    } else if (argument == "--replay" && hasValue) {
+      replayFile = argv[++i];
     } else {
       std::fputs(kUsage, stderr);
       return 2;
@@ -92,6 +100,18 @@ int main(int argc, char **argv) {
     return 2;
   }
   if (versionBytes > 0) LengthenVersionText(&options.identity, versionBytes);
+  if (!replayFile.empty()) {
+    auto recording = std::make_shared<Recording>();
+    std::string error;
+    if (!LoadReplay(replayFile, recording.get(), &error)) {
+      std::fprintf(stderr, "korvex-pty-printer: %s\n", error.c_str());
+      return 1;
+    }
+    options.replay = recording;
+    options.onReplayReport = [](const std::string &report) {
+      std::fprintf(stderr, "korvex-pty-printer: %s\n", report.c_str());
+    };
+  }
   if (firmwareFile.empty()) options.keepFirmware = false;
 
   // The signals are taken by sigwait below, not by a handler on the printer's thread.
@@ -107,9 +127,16 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "korvex-pty-printer: %s\n", error.c_str());
     return 1;
   }
-  std::printf("korvex-pty-printer: family-%d %sprinter on %s, linked from %s\n",
-              options.identity.family, options.faults.silent ? "silent " : "",
-              printer.SlaveName().c_str(), link.c_str());
+  if (options.replay) {
+    const RecordingHeader &header = options.replay->header;
+    std::printf("korvex-pty-printer: printer %s:%s replaying %s on %s, linked from %s\n",
+                header.vendorId.c_str(), header.productId.c_str(), replayFile.c_str(),
+                printer.SlaveName().c_str(), link.c_str());
+  } else {
+    std::printf("korvex-pty-printer: family-%d %sprinter on %s, linked from %s\n",
+                options.identity.family, options.faults.silent ? "silent " : "",
+                printer.SlaveName().c_str(), link.c_str());
+  }
   std::fflush(stdout);
   int signal = 0;
   sigwait(&stops, &signal);
@@ -124,5 +151,6 @@ int main(int argc, char **argv) {
   std::printf("korvex-pty-printer: %zu command packets, %llu firmware bytes, %d restart(s)%s\n",
               printer.Packets().size(), static_cast<unsigned long long>(printer.FirmwareBytes()),
               printer.Restarts(), printer.Gone() ? ", then it went away" : "");
+  if (options.replay) std::printf("korvex-pty-printer: %s\n", printer.ReplaySummary().c_str());
   return 0;
 }

@@ -33,6 +33,10 @@ const char kUsage[] =
     "          bytes since it started; then it is unplugged and unregistered)\n"
     "          restart-seconds=N (away that long, default 3) firmware-after=TEXT (the\n"
     "          version it reports when back) never-back\n"
+    "  replay=FILE  answers as the recording FILE says (korvex --record): each request must\n"
+    "          be the next one recorded and gets its recorded replies; what differs is said\n"
+    "          (also with --quiet), with the recording's line, and not answered. vid and pid\n"
+    "          are the recording's unless given; a damaged recording is refused\n"
     "It runs until Ctrl+C, --stop, --seconds, or with --stdin the end of its standard input;\n"
     "it removes its registry entries on the way out.\n";
 
@@ -109,6 +113,41 @@ void UseFamilyDefaults(int family, SimulatedPrinterSetup &setup) {
   }
 }
 
+// A recording read whole through its wide path, refused when damaged or of another version.
+bool LoadRecording(const std::wstring &path, SimulatedPrinterSetup &setup, std::string *error) {
+  const std::string name = Narrow(path);
+  FILE *file = _wfopen(path.c_str(), L"rb");
+  if (!file) {
+    *error = "the recording " + name + " cannot be read";
+    return false;
+  }
+  std::string text;
+  char buffer[65536];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0 &&
+         text.size() <= kMaxRecordingFileBytes) {
+    text.append(buffer, got);
+  }
+  std::fclose(file);
+  auto recording = std::make_shared<Recording>();
+  std::string why;
+  if (!ParseRecording(text.data(), text.size(), recording.get(), &why)) {
+    *error = "the recording " + name + " is refused: " + why;
+    return false;
+  }
+  const RecordingHeader &header = recording->header;
+  setup.vendorId = std::wstring(header.vendorId.begin(), header.vendorId.end());
+  setup.productId = std::wstring(header.productId.begin(), header.productId.end());
+  for (std::wstring *id : {&setup.vendorId, &setup.productId}) {
+    CharUpperBuffW(&(*id)[0], static_cast<DWORD>(id->size()));
+  }
+  if (header.protocolFamily == 1 || header.protocolFamily == 2) {
+    setup.identity.family = header.protocolFamily;
+  }
+  setup.replay = recording;
+  return true;
+}
+
 bool ParsePrinter(const std::wstring &text, int number, SimulatedPrinterSetup &setup,
                   std::string *error) {
   wchar_t serial[8];
@@ -119,6 +158,13 @@ bool ParsePrinter(const std::wstring &text, int number, SimulatedPrinterSetup &s
   UseFamilyDefaults(2, setup);
   for (const std::wstring &setting : settings) {
     if (setting == L"family=1") UseFamilyDefaults(1, setup);
+  }
+  // A recording next: its USB ids, which settings given beside it override.
+  for (const std::wstring &setting : settings) {
+    if (setting.rfind(L"replay=", 0) == 0 &&
+        !LoadRecording(Unescape(setting.substr(7)), setup, error)) {
+      return false;
+    }
   }
   for (const std::wstring &setting : settings) {
     if (setting.empty()) continue;
@@ -187,6 +233,8 @@ bool ParsePrinter(const std::wstring &text, int number, SimulatedPrinterSetup &s
       *flag = true;
     } else if (name == L"no-register") {
       setup.registerInterface = false;
+    } else if (name == L"replay") {
+      ok = setup.replay != nullptr;  // read above
     } else {
       ok = false;
     }
@@ -275,6 +323,12 @@ int wmain(int argc, wchar_t **argv) {
       setup.firmwareFile = firmwareDirectory + L"\\sim" + name + L".bin";
     }
     if (!quiet) setup.logLine = Print;
+    // Quiet or not, what differs from a recording is said (the log says it when not quiet).
+    if (setup.replay && quiet) {
+      setup.replayReport = [name](const std::string &report) {
+        Print("korvex-printer-sim: printer sim" + Narrow(name) + " " + report);
+      };
+    }
     // A simulator killed earlier may have left this printer's entries behind.
     if (setup.registerInterface) UnregisterPrinterInterface(kSimulatedKeyPrefix + name);
     SimulatedPrinter *printer = StartSimulatedPrinter(setup);
@@ -293,7 +347,14 @@ int wmain(int argc, wchar_t **argv) {
     HANDLE stops[2] = {stopEvent, sharedStopEvent};
     WaitForMultipleObjects(2, stops, FALSE, milliseconds);
   }
-  for (SimulatedPrinter *printer : printers) StopSimulatedPrinter(printer);
+  for (size_t i = 0; i < printers.size(); ++i) {
+    // What a replay came to, before the printer and its record go.
+    if (setups[i].replay) {
+      Print("korvex-printer-sim: printer sim" + Narrow(SimulatedPrinterName(setups[i])) + " " +
+            ReadSimulatedPrinter(printers[i]).replaySummary);
+    }
+    StopSimulatedPrinter(printers[i]);
+  }
   Print("korvex-printer-sim: stopped");
   CloseHandle(sharedStopEvent);
   CloseHandle(stopEvent);

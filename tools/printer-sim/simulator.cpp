@@ -71,6 +71,8 @@ struct SimulatedPrinter {
   bool restarting = false;  // from the firmware it restarts after until it is back
   int restarts = 0;
   bool present = true;
+  std::unique_ptr<ReplayEngine> replay;
+  std::vector<std::string> replayReports;
 };
 
 namespace {
@@ -136,6 +138,15 @@ bool AwaitIntake(SimulatedPrinter *printer, FlashIntake::Clock::time_point due) 
 
 void BeginRestart(SimulatedPrinter *printer);
 
+std::string DescribeReplayed(TransferKind kind, DWORD length) {
+  const std::string size = " (" + std::to_string(length) + " bytes)";
+  switch (kind) {
+    case TransferKind::kCommand: return "command as recorded" + size;
+    case TransferKind::kFirmware: return "firmware" + size;
+    default: return "command not as recorded" + size + ", not answered";
+  }
+}
+
 // One connection: the tool opened the device. Transfers are taken and answered until the tool
 // closes its handle or the printer stops.
 void Serve(SimulatedPrinter *printer, HANDLE pipe, int number) {
@@ -177,14 +188,29 @@ void Serve(SimulatedPrinter *printer, HANDLE pipe, int number) {
       if (!AwaitIntake(printer, due)) break;
     }
 
-    std::vector<Transfer> replies;
+    const ULONGLONG arrived = GetTickCount64();
+    std::vector<ReplayReply> replies;
     bool goesAway = false;
     bool restarts = false;
     {
       std::lock_guard<std::mutex> hold(printer->lock);
       PrinterState &state = printer->state;
       const unsigned long long before = state.firmwareBytes;
-      const TransferKind kind = HandleTransfer(state, buffer.data(), count, &replies);
+      TransferKind kind;
+      if (printer->replay) {
+        std::vector<std::string> reports;
+        kind = printer->replay->Take(buffer.data(), count, &replies, &reports);
+        if (kind == TransferKind::kFirmware) state.firmwareBytes += count;
+        for (const std::string &report : reports) {
+          AddLog(printer, report);
+          printer->replayReports.push_back(report);
+          if (setup.replayReport) setup.replayReport(report);
+        }
+      } else {
+        std::vector<Transfer> answer;
+        kind = HandleTransfer(state, buffer.data(), count, &answer);
+        for (Transfer &block : answer) replies.push_back({std::move(block), 0});
+      }
       if (kind == TransferKind::kFirmware) {
         goesAway = !StoreFirmware(printer, buffer.data(),
                                   static_cast<DWORD>(state.firmwareBytes - before));
@@ -192,7 +218,8 @@ void Serve(SimulatedPrinter *printer, HANDLE pipe, int number) {
       } else {
         printer->packets.emplace_back(buffer.data(), buffer.data() + count);
       }
-      AddLog(printer, "<- " + DescribeTransfer(kind, state, count));
+      AddLog(printer, "<- " + (printer->replay ? DescribeReplayed(kind, count)
+                                                : DescribeTransfer(kind, state, count)));
       if (goesAway) AddLog(printer, "disconnected after " +
                                     std::to_string(state.firmwareBytes) +
                                     " firmware bytes");
@@ -211,7 +238,15 @@ void Serve(SimulatedPrinter *printer, HANDLE pipe, int number) {
       break;
     }
     bool delivered = true;
-    for (const Transfer &reply : replies) {
+    for (const ReplayReply &replay : replies) {
+      const Transfer &reply = replay.block;
+      // A recorded reply comes as long after the command as it came from the printer.
+      const ULONGLONG due = arrived + replay.delayMs, now = GetTickCount64();
+      if (due > now &&
+          WaitForSingleObject(printer->stopEvent, static_cast<DWORD>(due - now)) == WAIT_OBJECT_0) {
+        delivered = false;
+        break;
+      }
       // A zero-length transfer ends only a read that is already waiting; in byte mode one that
       // comes later reads on into the next block. Give the tool time to ask first.
       if (reply.empty() && WaitForSingleObject(printer->stopEvent, kEmptyBlockPause) == WAIT_OBJECT_0) {
@@ -404,6 +439,7 @@ SimulatedPrinter *StartSimulatedPrinter(const SimulatedPrinterSetup &setup) {
                   L"#sim" + setup.serial + L"#" + kInterfaceGuid;
   printer->key = kSimulatedKeyPrefix + SimulatedPrinterName(setup);
   printer->state = NewPrinterState(setup.identity, setup.faults);
+  if (setup.replay) printer->replay.reset(new ReplayEngine(*setup.replay));
   printer->intake = FlashIntake(setup.faults.intakeBytesPerSecond);
   printer->stopEvent = NewEvent();
   printer->endEvent = NewEvent();
@@ -491,6 +527,11 @@ SimulatedPrinterRecord ReadSimulatedPrinter(const SimulatedPrinter *printer) {
   record.ippMode = printer->state.ippMode;
   record.restarts = printer->restarts;
   record.present = printer->present;
+  record.replayReports = printer->replayReports;
+  if (printer->replay) {
+    record.replaySummary = printer->replay->Summary();
+    record.replayClean = printer->replay->Clean();
+  }
   return record;
 }
 

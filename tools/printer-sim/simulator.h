@@ -7,11 +7,13 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "printer_logic.h"
+#include "replay.h"
 
 struct SimulatedPrinterSetup {
   std::wstring vendorId = L"4B56";   // 4 hex digits, as they stand in the pipe name
@@ -27,6 +29,10 @@ struct SimulatedPrinterSetup {
   bool registerInterface = true;  // make it visible to SetupAPI
   std::wstring firmwareFile;      // receives every firmware byte (truncated at start); optional
   std::function<void(const std::string &)> logLine;  // also told each log line as it happens
+  // Answers as this recording says (replay.h) instead of as identity says; what differs from it
+  // is logged and also told to replayReport as it happens.
+  std::shared_ptr<const Recording> replay;
+  std::function<void(const std::string &)> replayReport;
 };
 
 struct SimulatedPrinter;
@@ -68,6 +74,11 @@ struct SimulatedPrinterRecord {
   // opened and, when registered, is in the SetupAPI walk.
   int restarts = 0;
   bool present = true;
+  // With a recording to replay: what differed from it, a line each; its summary; and whether
+  // every request came as recorded.
+  std::vector<std::string> replayReports;
+  std::string replaySummary;
+  bool replayClean = false;
 };
 SimulatedPrinterRecord ReadSimulatedPrinter(const SimulatedPrinter *printer);
 
