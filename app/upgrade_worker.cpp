@@ -11,7 +11,9 @@
 #include "app/busy_state.h"
 #include "app/printer_menu.h"
 #include "app/printer_state.h"
+#include "app/notice.h"
 #include "app/window_sink.h"
+#include "app/wine_bridge.h"
 #include "device/bounded_format.h"
 #include "device/compatibility.h"
 #include "firmware/firmware_file.h"
@@ -84,6 +86,20 @@ bool AskForFirmwareFile() {
   if (CommDlgExtendedError() != FNERR_INVALIDFILENAME) return false;
   app.firmwarePath[0] = 0;
   return GetOpenFileNameW(&dialog) != 0;
+}
+
+// Under Wine, a printer bridged in from Linux without the usblp write guard: nothing is sent, and
+// the user is told to take korvex's way. An unattended program ends with "nothing sent".
+void RefuseBridgedUpgrade() {
+  if (app.unattendedMode) {
+    MessageBoxW(app.mainWindow, UiText(kBridgedUpgradeRefusedText), UiText(kErrorWordText),
+                MB_ICONERROR);
+    app.exitCode = kExitNothingSent;
+    PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
+  } else {
+    ShowNotice(-1, -1, UiText(kBridgedUpgradeRefusedText), UiText(kErrorWordText),
+               kNoticeError);
+  }
 }
 
 }  // namespace
@@ -175,6 +191,10 @@ int StartFirmwareUpgrade(int popupAnchor, int askForFile) {
       app.exitCode = kExitNoPrinter;
       PostMessageW(app.mainWindow, WM_CLOSE, 0, 0);
     }
+    return 1;
+  }
+  if (BridgedUpgradeRefused(currentDevicePath)) {
+    RefuseBridgedUpgrade();
     return 1;
   }
   if (askForFile && !AskForFirmwareFile()) return 1;

@@ -18,7 +18,7 @@ unsigned char modelTable[kModelEntries * kModelEntryBytes];
 
 namespace {
 
-constexpr size_t kUiTextBytes = kLanguages * kUiTexts * kUiTextUnits;                // 74,000
+constexpr size_t kUiTextBytes = kLanguages * kUiTexts * kUiTextUnits;                // 76,000
 constexpr size_t kInternalStringBytes = kInternalStrings * kInternalStringUnits;     // 17,408
 
 // One scratch buffer serves all three tables; they are expanded one after the other.

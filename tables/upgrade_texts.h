@@ -40,6 +40,8 @@ constexpr int kQueryFailureText = 31;  // its lines 1 and 3 tell what to do
 constexpr int kAfterTransferNoteText = 32;
 constexpr int kCategory1NoteText = 34;
 constexpr int kCategory2NoteText = 35;
+// Under Wine, a printer bridged in from Linux without the usblp write guard.
+constexpr int kBridgedUpgradeRefusedText = 37;
 
 // Every pane text is composed in, and read back into, buffers of wsprintfW's limit.
 constexpr int kPaneUnits = 1024;

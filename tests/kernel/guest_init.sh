@@ -1029,6 +1029,200 @@ case_replay() {
   end
 }
 
+
+# ---- The window program's transfer under Wine ----------------------------------------------------
+# The host's own Wine runs in here: the host's root, shared read-only over virtio-9p, is the root
+# of these cases (chroot), with this machine's proc, sys and dev, a tmpfs /tmp, and the Wine
+# prefix made for them on the host under an overlay whose changes stay in memory. The printer's
+# side stays in the initramfs. kernel_vm.sh says where everything is in /wine.conf (host paths),
+# or why these cases are skipped.
+HOST=/host
+wine_state=""  # "up", or why Wine cannot run here
+[ ! -f /wine.conf ] || . /wine.conf
+
+wine_up() {
+  [ -z "$wine_state" ] || { [ "$wine_state" = up ]; return; }
+  if [ -n "${WINE_SKIP:-}" ] || [ -z "${WINE_BUILD:-}" ]; then
+    wine_state=${WINE_SKIP:-"no Wine set up for this boot"}
+    return 1
+  fi
+  local module
+  for module in virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs \
+                fscache 9pnet 9pnet_virtio 9p overlay; do
+    insmod /lib/modules/$module.ko 2> /dev/null
+  done
+  mkdir -p $HOST /overlay
+  if ! mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144 hostroot $HOST; then
+    wine_state="the host's root cannot be mounted over virtio-9p"
+    return 1
+  fi
+  mount -t proc proc $HOST/proc
+  mount -t sysfs sysfs $HOST/sys
+  mount -t devtmpfs devtmpfs $HOST/dev
+  mkdir -p $HOST/dev/shm $HOST/dev/pts
+  mount -t tmpfs tmpfs $HOST/dev/shm
+  mount -t tmpfs tmpfs $HOST/tmp
+  mount -t tmpfs tmpfs /overlay
+  mkdir -p /overlay/upper /overlay/work
+  if ! mount -t overlay overlay \
+         -o lowerdir=$HOST$WINE_PREFIX,upperdir=/overlay/upper,workdir=/overlay/work \
+         $HOST$WINE_PREFIX; then
+    wine_state="no overlay over the Wine prefix"
+    return 1
+  fi
+  # Wine reads each section of a program that is not aligned to pages with one pread(), and over
+  # 9p a read of msize bytes or more comes back short: the rest of the section would stay zero.
+  # The program runs from this machine's /tmp.
+  cp $HOST$WINE_BUILD/tests/kernel/korvex-wine-upgrade.exe $HOST/tmp/
+  # One server for every case, started without the guard: a Wine process costs seconds here, the
+  # first one of a server (its session's start-up) about forty. The writes that matter are the
+  # program's own; the launcher gives the guard to every process it starts.
+  in_host wineserver -p
+  wine_state=up
+}
+
+# in_host COMMAND...: in the host's root, as the user root with a plain environment.
+in_host() {
+  chroot $HOST /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root \
+    USER=root LOGNAME=root WINEPREFIX="$WINE_PREFIX" WINEDEBUG=-all \
+    WINEDLLOVERRIDES="mscoree=;mshtml=" "$@"
+}
+
+# The Windows path of a host file, as Wine's drive Z: has it.
+windows_path() { echo "Z:$1" | sed 's|/|\\|g'; }
+
+# launch NAME "FILE..." [VARIABLE=VALUE...]: scripts/korvex-linux starts korvex-wine-upgrade.exe
+# on the printers usblp has here, to upgrade from each FILE (of WINE_FILES) in turn, with the
+# program's settings; NAME.out, NAME.err and NAME.exit as for korvex. In the background (its
+# process: $launcher); landed NAME waits for it, 3 minutes at most.
+launch() {
+  local name=$1 files="" file
+  for file in $2; do files="$files${files:+;}$(windows_path "$WINE_FILES/$file")"; done
+  shift 2
+  in_host KORVEX_BUILD="$WINE_BUILD" KORVEX_WINEPREFIX="$WINE_PREFIX" KORVEX_PREFIX_READY=1 \
+    KORVEX_PROGRAM=/tmp/korvex-wine-upgrade.exe \
+    KORVEX_USBLP_GUARD_DIR="$WINE_GUARD" KORVEX_TEST_FIRMWARE="$files" \
+    "$@" "$WINE_SOURCE/scripts/korvex-linux" < /dev/null > $dir/$name.out 2> $dir/$name.err &
+  launcher=$!
+}
+landed() {
+  local tries=0
+  while running $launcher && [ $tries -lt 1800 ]; do
+    tries=$((tries + 1))
+    usleep 100000
+  done
+  running $launcher && kill -KILL $launcher
+  wait $launcher
+  echo $? > $dir/$1.exit
+}
+
+# A Wine case begins: gadget g0 (an Orbis 300) as lp0, taking firmware at 128 KiB/s as a printer's
+# flash might, or the case's verdict is SKIP with the reason Wine cannot run here.
+wine_begin() {
+  begin $1
+  if ! wine_up; then
+    echo "skipped: $wine_state" >> $log
+    echo "@@@ case $1 begin"
+    cat $log
+    echo "@@@ case $1 end SKIP"
+    return 1
+  fi
+  plug g0
+  printer g0 --rate 131072
+}
+
+# upgraded NAME: the launcher ended with the program's 0 after it found the printer through the
+# bridge with the guard loaded, and the printer has the single-image package's image and the
+# two-part package's parts one after the other, every byte once.
+upgraded() {
+  check "$1: exit 0" exit_is $1 0
+  check "$1: the printer found through the bridge" has $dir/$1.out \
+    'printer: \\?\usb#vid_4b56&pid_015c#orb-300-a1#'
+  check "$1: the guard loaded" has $dir/$1.out "usblp write guard: x86_64"
+  settle
+  cat $FILES/wine.bin $FILES/wine.kmp.bin > $dir/expected.bin
+  check "$1: every byte arrived exactly once" same $dir/g0/firmware $dir/expected.bin
+}
+
+# A single-image package of eight blocks, then a two-part package: the window program opens the
+# printer for every block and part and closes it after, and the guard's blocking writes return
+# only once usblp's transfers are done.
+case_wine_upgrade() {
+  wine_begin wine_upgrade || return
+  launch upgrade "wine.kfw wine.kmp"
+  landed upgrade
+  upgraded upgrade
+  end
+}
+
+# The same with signals in Wine's threads all through the transfers. A terminal's Ctrl+C again and
+# again: SIGINT to every thread of the Wine process every 250 ms, which the program takes with a
+# console control handler. And Wine's own: another thread of the program suspends the upgrade's
+# thread and reads its context over and over, for which the server sends it SIGUSR1 and stops it
+# with ptrace. A signal pending, or a stop, while usblp waits for a transfer would end the write
+# with EINTR after the transfer was submitted, and Wine would write the piece again.
+case_wine_signals() {
+  wine_begin wine_signals || return
+  local stop=/tmp/stop-signals
+  rm -f $HOST$stop
+  launch signals "wine.kfw wine.kmp" KORVEX_TEST_DISTURB=suspend,ctrl-c
+  until_firmware_flows_for $launcher
+  in_host "$WINE_SIGNALS" 2 250 korvex-wine-upgrade.exe $stop > $dir/sigint 2>&1 &
+  local signaller=$!
+  landed signals
+  touch $HOST$stop
+  wait $signaller
+  check "SIGINT sent: $(cat $dir/sigint)" grep -q '^[1-9][0-9]* signals 2 sent to' $dir/sigint
+  check "Ctrl+C taken by the program: $(grep Ctrl+C $dir/signals.out)" \
+    grep -q '^Ctrl+C taken [1-9][0-9]* times' $dir/signals.out
+  check "the upgrade's thread suspended: $(grep suspended $dir/signals.out)" \
+    grep -q '^upgrade thread suspended [1-9][0-9]* times' $dir/signals.out
+  upgraded signals
+  end
+}
+
+# Without the guard (not where the launcher looks for it) the program refuses before it sends
+# anything, and says how firmware reaches this printer.
+case_wine_refused_without_guard() {
+  wine_begin wine_refused_without_guard || return
+  launch refused wine.kfw KORVEX_USBLP_GUARD_DIR=/nonexistent
+  landed refused
+  check "exit 4" exit_is refused 4
+  check "the launcher says the guard is missing" has $dir/refused.err "no usblp write guard"
+  check "the refusal" has $dir/refused.out \
+    "refused: Firmware upgrades of this printer go through korvex upgrade FILE."
+  settle
+  check "nothing reached the printer" [ ! -s $dir/g0/firmware ]
+  check "no packet either" [ "$(grep -c bytes $dir/g0/log)" = 0 ]
+  end
+}
+
+# The single-image run with no guard and no refusal, to see what the guard prevents: the printer
+# does not get the image whole, while the program believes it sent everything.
+case_wine_without_guard() {
+  wine_begin wine_without_guard || return
+  launch bare wine.kfw KORVEX_USBLP_GUARD_DIR=/nonexistent KORVEX_TEST_FLOOR=skip
+  landed bare
+  settle
+  echo "without the guard: $(wc -c < $dir/g0/firmware) of $(wc -c < $FILES/wine.bin) bytes" \
+    "arrived; $(cmp $dir/g0/firmware $FILES/wine.bin 2>&1 | head -n 1)" >> $log
+  check "the program believed it sent everything" exit_is bare 0
+  check "the image did not arrive whole" differs $dir/g0/firmware $FILES/wine.bin
+  end
+}
+
+differs() { ! cmp -s "$1" "$2"; }
+
+# Until gadget g0 has taken firmware, while the process runs, 60 s at most.
+until_firmware_flows_for() {
+  local tries=0
+  while [ "$(stat -c %s $dir/g0/firmware 2>/dev/null || echo 0)" = 0 ] && running $1 &&
+        [ $tries -lt 3000 ]; do
+    tries=$((tries + 1))
+    usleep 20000
+  done
+}
+
 # The cases KORVEX_KERNEL_CASES chose (kernel_vm.sh), or all of them.
 chosen=""
 [ ! -f /cases ] || chosen=$(cat /cases)
@@ -1050,7 +1244,8 @@ else
               restart_verify unplugged_midway unplugged_midway_libusb \
               libusb_upgrade_and_family1 interrupted_twice_libusb silent_printer permissions \
               permissions_libusb libusb_forced held_by_another_program interrupted_multi_part \
-              interrupted_single_image second_open_refused udev_rule replay; do
+              interrupted_single_image second_open_refused udev_rule replay wine_upgrade \
+              wine_signals wine_refused_without_guard wine_without_guard; do
     run_case $name
   done
 fi

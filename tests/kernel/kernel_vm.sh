@@ -2,7 +2,7 @@
 # The kernel tests' virtual machine: Debian's own kernel under QEMU (TCG) with an initramfs made
 # here (busybox, the USB modules, korvex, korvex-gadget-printer, test files, guest_init.sh as
 # /init). One boot runs every case; each case's result is kept in a file of its own.
-#   kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK RULE
+#   kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK RULE [WIN64_BUILD SIGNAL_THREADS GUARD_DIR]
 #                                                          fetch, build, boot; results in WORK
 #                                                          (RULE: the udev rule the package
 #                                                          installs, for real udev to apply)
@@ -12,13 +12,19 @@
 #                                                          on standard output
 # KORVEX_KERNEL_CASES="list upgrade_all" boots to run only those cases (while working on them);
 # the others are then skipped. Unset, every case runs.
+# The Wine cases (wine_*) run the Windows tree WIN64_BUILD's programs under the host's own Wine in
+# the guest: the host's root is shared into it read-only over virtio-9p, with a Wine prefix made
+# for them in WORK/wineprefix once (its changes in the guest stay in the guest's memory).
+# Without a built win64 tree or Wine they are skipped with the reason.
 # The kernel package is fetched with apt-get download into WORK/cache once and kept there.
 set -euo pipefail
 
 kSkip=77
-# A boot runs the cases in about three minutes; far longer means the guest hung.
-kBootSeconds=450
-modules=(usb-common usbcore udc-core dummy_hcd configfs libcomposite usb_f_printer usb_f_fs usblp)
+# A boot runs the cases in about six minutes; far longer means the guest hung.
+kBootSeconds=720
+modules=(usb-common usbcore udc-core dummy_hcd configfs libcomposite usb_f_printer usb_f_fs usblp
+         virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache
+         9pnet 9pnet_virtio 9p overlay)
 
 die() { echo "kernel_vm: $*" >&2; exit 1; }
 
@@ -118,7 +124,9 @@ def image(length, lead):
 for name, length, lead in [("kl1020.bin", 300000, b"\x1b%-12345X"), ("orbis.bin", 100000, b"\x1b%"),
                            ("raw.bin", 200000, b"\x1b%-12345X"), ("large.bin", 1 << 20, b"\x1b%"),
                            ("part1.bin", 40000, b"\x1b%-1"), ("part2.bin", 30000, b"\x1b%-2"),
-                           ("slow1.bin", 1 << 20, b"\x1b%-1"), ("slow2.bin", (1 << 20) - 4000, b"\x1b%-2")]:
+                           ("slow1.bin", 1 << 20, b"\x1b%-1"), ("slow2.bin", (1 << 20) - 4000, b"\x1b%-2"),
+                           ("wine.bin", 1 << 19, b"\x1b%"), ("wine1.bin", 3 << 16, b"\x1b%-1"),
+                           ("wine2.bin", (3 << 16) - 3000, b"\x1b%-2")]:
     open(name, "wb").write(image(length, lead))
 EOF
   )
@@ -130,6 +138,12 @@ EOF
     --part "1:$files/part1.bin" --part "1:$files/part2.bin" "$files/orbis.kmp"
   "$fwpack" build-multi "${orbis[@]}" --any-version --device-id 4B56015C \
     --part "1:$files/slow1.bin" --part "1:$files/slow2.bin" "$files/slow.kmp"
+  # The Wine cases': eight blocks of 64 KiB, and two parts that end off a 4096-byte boundary.
+  "$fwpack" build-single "${orbis[@]}" --block-size 65536 "$files/wine.bin" "$files/wine.kfw"
+  "$fwpack" build-multi "${orbis[@]}" --any-version --device-id 4B56015C \
+    --part "1:$files/wine1.bin" --part "1:$files/wine2.bin" "$files/wine.kmp"
+  cat "$files/wine1.bin" "$files/wine2.bin" > "$files/wine.kmp.bin"
+  rm "$files"/wine?.bin
   cat "$files/part1.bin" "$files/part2.bin" > "$files/orbis.kmp.bin"
   cat "$files/slow1.bin" "$files/slow2.bin" > "$files/slow.kmp.bin"
   rm "$files"/part?.bin "$files"/slow?.bin
@@ -175,6 +189,7 @@ make_initramfs() {  # ROOT KORVEX GADGET_PRINTER FILES OUT [BENCH_SCRIPT] [RULE]
   cp "$(dirname "$0")/guest_init.sh" "$root/init"
   chmod 0755 "$root/init"
   [ -z "${KORVEX_KERNEL_CASES:-}" ] || echo "$KORVEX_KERNEL_CASES" > "$root/cases"
+  [ ! -f "$(dirname "$root")/wine.conf" ] || cp "$(dirname "$root")/wine.conf" "$root/wine.conf"
   [ -z "$bench" ] || cp "$bench" "$root/bench.sh"
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$out"
 }
@@ -190,8 +205,52 @@ split_results() {
     name != "" { print >> file }'
 }
 
+# What the Wine cases need, told to the guest in WORK/wine.conf (host paths, the same in the
+# guest's view of the host's root): the source tree (the launcher), the win64 tree (its wine-run
+# and korvex-wine-upgrade.exe), the usblp write guard, korvex-signal-threads, the firmware files
+# and the prefix; or why they are skipped. The prefix is made on this machine once and kept.
+prepare_wine() {  # WORK WIN64_BUILD SIGNAL_THREADS GUARD_DIR
+  local work=$1 win64=${2:-} signal_threads=${3:-} guard=${4:-} source why=""
+  source=$(cd "$(dirname "$0")/../.." && pwd)
+  rm -f "$work/wine.conf"
+  if [ -z "$win64" ] || [ ! -f "$win64/tests/kernel/korvex-wine-upgrade.exe" ]; then
+    why="the win64 tree's korvex-wine-upgrade.exe is not built (cmake --build --preset win64)"
+  elif [ ! -x /usr/lib/wine/wine64 ]; then
+    why="Wine's 64-bit loader is not installed"
+  elif [ ! -f "$guard/lib/x86_64-linux-gnu/libkorvex-usblp-guard.so" ]; then
+    why="the usblp write guard is not built ($guard)"
+  elif [ ! -f "$work/wineprefix/system.reg" ]; then
+    echo "kernel_vm: making the Wine cases' prefix (once)"
+    rm -rf "$work/wineprefix"
+    if ! WINEPREFIX="$work/wineprefix" "$source/scripts/wine-prefix" "$win64" \
+           > "$work/wine-prefix.log" 2>&1 < /dev/null; then
+      why="no Wine prefix could be made (see $work/wine-prefix.log)"
+      rm -rf "$work/wineprefix"
+    fi
+  fi
+  # Nothing of this machine may write into the prefix while the guest reads it.
+  WINEPREFIX="$work/wineprefix" wineserver -k > /dev/null 2>&1 || true
+  WINEPREFIX="$work/wineprefix" wineserver -w > /dev/null 2>&1 || true
+  {
+    if [ -n "$why" ]; then
+      printf "WINE_SKIP='%s'\n" "$why"
+    else
+      printf "WINE_SOURCE='%s'\nWINE_BUILD='%s'\nWINE_PREFIX='%s'\n" "$source" "$win64" \
+        "$work/wineprefix"
+      printf "WINE_GUARD='%s'\nWINE_SIGNALS='%s'\nWINE_FILES='%s'\n" "$guard" \
+        "$signal_threads" "$work/files"
+    fi
+  } > "$work/wine.conf"
+}
+
+# Whether the chosen cases include a Wine case.
+wine_cases_chosen() {
+  [ -z "${KORVEX_KERNEL_CASES:-}" ] || [[ " $KORVEX_KERNEL_CASES " == *" wine_"* ]]
+}
+
 boot() {
-  local work=$1 korvex=$2 gadget_printer=$3 fwpack=$4 rule=$5 why
+  local work=$1 korvex=$2 gadget_printer=$3 fwpack=$4 rule=$5 win64=${6:-}
+  local signal_threads=${7:-} guard=${8:-} why
   mkdir -p "$work"
   rm -f "$work/skipped" "$work/console.log" "$work/selected"
   rm -rf "$work/results"
@@ -207,12 +266,22 @@ boot() {
   fetch_udev "$work/cache"
   local t1=$SECONDS
   make_files "$work/files" "$fwpack"
+  local share=()
+  rm -f "$work/wine.conf"
+  if wine_cases_chosen; then
+    prepare_wine "$work" "$win64" "$signal_threads" "$guard"
+    grep -q '^WINE_SKIP=' "$work/wine.conf" ||
+      share=(-virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on)
+  fi
   make_initramfs "$work/root" "$korvex" "$gadget_printer" "$work/files" "$work/initrd.gz" "" \
     "$rule"
   local t2=$SECONDS
   local status=0
-  timeout $kBootSeconds qemu-system-x86_64 -accel tcg -cpu max -m 1024 -nographic -no-reboot \
-    -net none -kernel "$kernel/vmlinuz" -initrd "$work/initrd.gz" \
+  # Without SMAP: under TCG a user-mode iretq, with which Wine returns from its system calls,
+  # read the user stack as a supervisor access and the guest's kernel oopsed in every Wine
+  # process. Memory for Wine's processes beside the cases'.
+  timeout $kBootSeconds qemu-system-x86_64 -accel tcg -cpu max,-smap -m 1536 -nographic -no-reboot \
+    -net none "${share[@]}" -kernel "$kernel/vmlinuz" -initrd "$work/initrd.gz" \
     -append "console=ttyS0 quiet panic=-1" < /dev/null > "$work/console.log" 2>&1 || status=$?
   split_results "$work/console.log" "$work/results"
   echo "kernel_vm: kernel $((t1 - t0)) s, initramfs $((t2 - t1)) s, boot and cases $((SECONDS - t2)) s"
@@ -238,6 +307,7 @@ result() {
     exit 1
   fi
   cat "$work/results/$name.log"
+  [ "$(cat "$work/results/$name.verdict")" != SKIP ] || exit $kSkip
   [ "$(cat "$work/results/$name.verdict")" = PASS ]
 }
 
@@ -281,5 +351,7 @@ case ${1:-} in
   boot) shift; boot "$@" ;;
   bench) shift; bench "$@" ;;
   result) shift; result "$@" ;;
-  *) die "usage: kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK RULE | result WORK CASE | bench WORK KORVEX GADGET_PRINTER" ;;
+  *) die "usage: kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK RULE" \
+         "[WIN64_BUILD SIGNAL_THREADS GUARD_DIR] | result WORK CASE |" \
+         "bench WORK KORVEX GADGET_PRINTER" ;;
 esac

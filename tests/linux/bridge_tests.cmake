@@ -10,6 +10,29 @@ if(NOT KORVEX_WINDOWS AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
            COMMAND ${bridgeTest} explain ${CMAKE_BINARY_DIR})
 endif()
 
+# The usblp write guard (os/wine_bridge), in its build that takes FIFOs for printers; plain C
+# without the sanitizers, like the guard itself, for each architecture it is built for.
+if(TARGET korvex-usblp-guard-fifos)
+  set(guardTests UsblpWriteGuard.GuardedWritesAreWholeAndSignalFree)
+  set(guardTestSource ${bridgeTestsDir}/usblp_write_guard_test.c)
+  add_executable(korvex-usblp-guard-test ${guardTestSource})
+  target_link_libraries(korvex-usblp-guard-test PRIVATE korvex-usblp-guard-fifos)
+  set_target_properties(korvex-usblp-guard-test PROPERTIES
+    COMPILE_OPTIONS "-O1;-Wall;-Wextra;-m64" LINK_OPTIONS "-m64")
+  add_test(NAME UsblpWriteGuard.GuardedWritesAreWholeAndSignalFree
+           COMMAND korvex-usblp-guard-test ${CMAKE_CURRENT_BINARY_DIR})
+  if(KORVEX_USBLP_GUARD_I386)
+    add_executable(korvex-usblp-guard-test-i386 ${guardTestSource})
+    target_link_libraries(korvex-usblp-guard-test-i386 PRIVATE korvex-usblp-guard-fifos-i386)
+    set_target_properties(korvex-usblp-guard-test-i386 PROPERTIES
+      COMPILE_OPTIONS "-O1;-Wall;-Wextra;-m32" LINK_OPTIONS "-m32")
+    add_test(NAME UsblpWriteGuard.GuardedWritesAreWholeAndSignalFree32
+             COMMAND korvex-usblp-guard-test-i386 ${CMAKE_CURRENT_BINARY_DIR})
+    list(APPEND guardTests UsblpWriteGuard.GuardedWritesAreWholeAndSignalFree32)
+  endif()
+  set_tests_properties(${guardTests} PROPERTIES TIMEOUT 30)
+endif()
+
 if(KORVEX_WINDOWS AND CMAKE_CROSSCOMPILING AND CMAKE_HOST_SYSTEM_NAME STREQUAL "Linux")
   add_executable(korvex-bridge-probe ${bridgeTestsDir}/bridge_probe.cpp)
   target_link_libraries(korvex-bridge-probe PRIVATE setupapi)

@@ -50,7 +50,7 @@ if(KORVEX_WINDOWS)
     # Registered printers are visible to every discovery in the prefix, also to that of a test
     # of another part that starts an operation of the program: these tests run alone.
     set(registeringTests ${printerTestList})
-    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|SimulatorRestart|UpgradeStart|InformationQuery|Maintenance|ShippedProgram|Walkthrough|KorvexExe|KorvexExeFleet|WireEquivalence|ReplayToKorvexExe|ReplayToWindowProgram)\\.")
+    list(FILTER registeringTests INCLUDE REGEX "^(Discovery|SimulatorProgram|SimulatorRestart|UpgradeStart|InformationQuery|Maintenance|ShippedProgram|Walkthrough|KorvexExe|KorvexExeFleet|WireEquivalence|ReplayToKorvexExe|ReplayToWindowProgram|BridgedUpgrade)\\.")
     set_tests_properties(${registeringTests} PROPERTIES RESOURCE_LOCK printers RUN_SERIAL ON)
   endif()
 endif()

@@ -52,13 +52,14 @@ class TablesTest : public ::testing::Test {
 };
 
 TEST_F(TablesTest, UiTextsAreConvertedFromUtf8IntoTheirLanguageSlots) {
-  Bytes layout(4 * 37 * 500, 0);
-  Put(layout, 0 * 37 + 0, 500, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");  // Привет
-  Put(layout, 1 * 37 + 13, 500, "Printer info");
-  Put(layout, 2 * 37 + 36, 500, "Atualiza\xC3\xA7\xC3\xA3o");                     // Atualização
-  Put(layout, 3 * 37 + 5, 500, "\xE6\x89\x93\xE5\x8D\xB0\xE6\x9C\xBA");             // 打印机
+  Bytes layout(kLanguages * kUiTexts * kUiTextUnits, 0);
+  const size_t slot = kUiTextUnits;  // a text's slot in the layout, in bytes
+  Put(layout, 0 * kUiTexts + 0, slot, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");  // Привет
+  Put(layout, 1 * kUiTexts + 13, slot, "Printer info");
+  Put(layout, 2 * kUiTexts + 36, slot, "Atualiza\xC3\xA7\xC3\xA3o");  // Atualização
+  Put(layout, 3 * kUiTexts + 5, slot, "\xE6\x89\x93\xE5\x8D\xB0\xE6\x9C\xBA");  // 打印机
   const std::string longest(499, 'x');  // a full slot: 499 bytes and the terminator
-  Put(layout, 1 * 37 + 30, 500, longest);
+  Put(layout, 1 * kUiTexts + 30, slot, longest);
   Bytes stream = Stored(layout);
   ASSERT_EQ(ExpandUiTextsFrom(stream.data(), static_cast<unsigned int>(stream.size())), 0);
 
@@ -102,7 +103,7 @@ TEST_F(TablesTest, ModelTableIsCopiedByteForByte) {
 }
 
 TEST_F(TablesTest, DamagedStreamsStopWithTheirOwnInitBox) {
-  Bytes ui = Stored(Bytes(4 * 37 * 500, 'a'));
+  Bytes ui = Stored(Bytes(kLanguages * kUiTexts * kUiTextUnits, 'a'));
   ui[ui.size() / 2] ^= 0xFF;
   EXPECT_EQ(FailingExpansion(ExpandUiTextsFrom, ui), L"Error #4");
 

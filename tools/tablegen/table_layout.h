@@ -8,8 +8,8 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// Language-major: language 0 texts 0-36, then language 1, ...; each text a 500-byte slot
-// holding its NUL-terminated UTF-8 form padded with zeros (74,000 bytes).
+// Language-major: language 0 texts 0-37, then language 1, ...; each text a 500-byte slot
+// holding its NUL-terminated UTF-8 form padded with zeros (76,000 bytes).
 Bytes LayOutUiTexts(const TableSources &tables);
 // 136 slots of 128 bytes, each a NUL-terminated single-byte string padded with zeros.
 Bytes LayOutInternalStrings(const TableSources &tables);

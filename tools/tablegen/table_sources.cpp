@@ -128,7 +128,8 @@ void LoadUiTexts(const std::string &dir, TableSources &tables, std::vector<std::
     if (line[0] == '[') {
       int index;
       if (line.back() != ']' || !ParseIndex(line.substr(1, line.size() - 2), kUiTextCount, index)) {
-        errors.push_back(Where(file, lineNo) + "expected a section [0] to [36]");
+        errors.push_back(Where(file, lineNo) + "expected a section [0] to [" +
+                         std::to_string(kUiTextCount - 1) + "]");
         section = -1;
         continue;
       }
