@@ -33,6 +33,7 @@
 #include "info/model_identification.h"
 #include "tables/tables.h"
 #include "tables/upgrade_texts.h"
+#include "upgrade/read_ahead.h"
 #include "upgrade/shared_unpacking.h"
 #include "upgrade/upgrade.h"
 
@@ -300,8 +301,12 @@ PrinterResult UpgradePrinter(const FleetRun &fleet, const FoundPrinter &found) {
 
 // The file checked whole, as the window program checks it before anything is sent, with no
 // printer: a damaged file touches none.
-FirmwareOutcome CheckWholeFile(FirmwareFileReader &file, FirmwareWalk *walk) {
-  Buffers buffers(false, false);
+FirmwareOutcome CheckWholeFile(FirmwareFileReader &file, const char *path, FirmwareWalk *walk) {
+  // Each next block is unpacked beside the walk, from a reader of its own of the same file.
+  FirmwareFileReader second(path);
+  std::unique_ptr<ReadAheadUnpacking> ahead;
+  if (second.IsOpen() && second.SameFileAs(file)) ahead.reset(new ReadAheadUnpacking(second.Source()));
+  Buffers buffers(false, ahead != nullptr);
   if (!buffers.Complete()) return FirmwareOutcome::OpenFailed;
   ConsoleSink sink;
   struct Check {
@@ -340,7 +345,7 @@ FirmwareOutcome CheckWholeFile(FirmwareFileReader &file, FirmwareWalk *walk) {
       },
       nullptr};
   const FirmwareBuffers walkBuffers = {buffers.file.get(), buffers.inflate.get(),
-                                       buffers.part.get()};
+                                       buffers.part.get(), ahead ? ahead->Supplier() : nullptr};
   const FirmwareOutcome outcome = WalkFirmwareFile(&counted, &walkBuffers, &hooks, walk);
   if (outcome == FirmwareOutcome::Accepted) sink.FileCheckEnds();
   return outcome;
@@ -477,7 +482,7 @@ int RunUpgrade(const UpgradeOptions &options) {
     }
   }
   FirmwareWalk walk = {};
-  const FirmwareOutcome verdict = CheckWholeFile(checked, &walk);
+  const FirmwareOutcome verdict = CheckWholeFile(checked, options.file.c_str(), &walk);
   if (verdict != FirmwareOutcome::Accepted) {
     std::string why;
     if (UpgradeInterrupts::StopRequested()) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bytes/package_test_support.h"
+#include "upgrade/read_ahead.h"
 #include "upgrade/shared_unpacking.h"
 
 namespace {
@@ -163,3 +164,76 @@ TEST(SharedUnpacking, AReadThatFailsIsRefusedAsTheWalksOwnWouldBe) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a walk saw: the outcome, its first refusal, and the bytes of every chunk.
+struct Seen {
+  FirmwareOutcome outcome;
+  FirmwareRefusal refusal;
+  Bytes sent;
+};
+
+Seen WalkWith(const Bytes &file, const FirmwareChunkSupplier *supplier) {
+  MemoryFile memory{file.data(), file.size()};
+  const FirmwareSource source = MemorySource(&memory);
+  const FirmwareBuffers &own = package_test::SharedBuffers();
+  const FirmwareBuffers buffers = {own.file, own.inflate, own.part, supplier};
+  Seen seen;
+  FirmwareWalkHooks hooks = {};
+  hooks.context = &seen.sent;
+  hooks.Send = [](void *context, const FirmwareChunk *chunk) {
+    auto *sent = static_cast<Bytes *>(context);
+    sent->insert(sent->end(), chunk->data, chunk->data + chunk->length);
+    return true;
+  };
+  FirmwareWalk walk = {};
+  seen.outcome = WalkFirmwareFile(&source, &buffers, &hooks, &walk);
+  seen.refusal = walk.firstRefusal;
+  return seen;
+}
+
+}  // namespace
+
+// A check with the next chunk unpacked ahead sees exactly what a walk of its own sees, good
+// files and damaged ones alike: the same bytes, the same verdict, the same block named.
+TEST(ReadAheadUnpacking, AWalkSeesWhatItWouldSeeAlone) {
+  const Bytes image = FirmwareLike(700000, 0x1B, 17);
+  const Bytes good = Package(image, 65536);
+  Bytes damaged = good;
+  damaged[good.size() / 2] ^= 0x40;  // a block in the middle no longer inflates
+  Bytes cut = good;
+  cut.resize(good.size() - 1000);
+  Bytes lying = good;
+  // The second block's length field claims more than the file holds.
+  const uint32_t first = ReadLittleEndian32(good.data() + kFirstBlockLengthOffset);
+  WriteLittleEndian32(lying.data() + kFirstBlockDataOffset + first, 0x3FFFFF);
+  Bytes part1 = FirmwareLike(90000, 0x1B, 19), part2 = FirmwareLike(5000, 0x1B, 23);
+  part1[1] = part2[1] = '%';
+  unsigned char descriptor[kDescriptorLength];
+  MakeDescriptor(descriptor, Text(kCode), Text("3.01.22"), Text("4B56015C"), '2');
+  Bytes parts;
+  AppendMultiPartHeader(parts, descriptor);
+  AppendPart(parts, Text(kCode), 3, part1.data(), part1.size());
+  AppendPart(parts, Text(kCode), 4, part2.data(), part2.size());
+  Bytes badPart = parts;
+  badPart.back() ^= 0x01;
+  const Bytes raw = FirmwareLike(kRawImageReadLength + 5000, 0x1B, 29);
+
+  const std::vector<std::pair<const char *, Bytes>> files = {
+      {"good", good},     {"damaged", damaged}, {"cut", cut},   {"lying", lying},
+      {"parts", parts},   {"bad part", badPart}, {"raw", raw}};
+  for (const auto &file : files) {
+    const Seen alone = WalkWith(file.second, nullptr);
+    MemoryFile memory{file.second.data(), file.second.size()};
+    ReadAheadUnpacking ahead(MemorySource(&memory));
+    const Seen beside = WalkWith(file.second, ahead.Supplier());
+    EXPECT_EQ(beside.outcome, alone.outcome) << file.first;
+    EXPECT_EQ(beside.refusal.outcome, alone.refusal.outcome) << file.first;
+    EXPECT_EQ(beside.refusal.index, alone.refusal.index) << file.first;
+    EXPECT_EQ(beside.refusal.value, alone.refusal.value) << file.first;
+    EXPECT_TRUE(beside.sent == alone.sent) << file.first;
+  }
+  EXPECT_EQ(WalkWith(good, nullptr).outcome, FirmwareOutcome::Accepted);
+  EXPECT_NE(WalkWith(damaged, nullptr).outcome, FirmwareOutcome::Accepted);
+}
