@@ -1,5 +1,6 @@
-# The Debian package of korvex (make dist): korvex in /usr/bin, its man page, the README, the
-# exit codes and the changelog in /usr/share/doc/korvex, its bash completion, the udev rule and
+# The Debian package of korvex (make dist): korvex in /usr/bin, its man page, the README with the
+# command line's and Linux printers' pages of docs/, the exit codes and the changelog in
+# /usr/share/doc/korvex, its bash completion, the udev rule and
 # the AppStream metainfo; dependencies computed from the binary by dpkg-shlibdeps. The man page is
 # made by scripts/make-dist (help2man, dated from the last commit) before CPack runs; CPack takes
 # every file time from SOURCE_DATE_EPOCH, so the package is the same bytes whenever and wherever
@@ -14,6 +15,9 @@ install(CODE "execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.com
                 message(FATAL_ERROR \"objcopy of korvex failed: \${status}\")
               endif()")
 install(FILES ${CMAKE_BINARY_DIR}/korvex.1.gz DESTINATION share/man/man1)
+# The parts of the documentation a korvex user needs, where the README's links find them.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/command-line.md ${CMAKE_SOURCE_DIR}/docs/linux-printers.md
+        DESTINATION share/doc/korvex/docs)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/resources/dist/copyright
         DESTINATION share/doc/korvex)
 install(FILES ${CMAKE_SOURCE_DIR}/cli/exit_codes.txt DESTINATION share/doc/korvex

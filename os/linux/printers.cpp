@@ -564,7 +564,7 @@ std::string WhyNoPrinterIsListed() {
   if (!ippOnly.empty()) {
     return "the printer " + ippOnly +
            " is connected, but it offers only IPP over USB, which neither the usblp\n"
-           "  driver nor korvex speaks; see \"Printers that start in IPP mode\" in the README";
+           "  driver nor korvex speaks; see \"Printers that start in IPP mode\" in docs/linux-printers.md";
   }
   if (!unbound.empty()) {
     return "the printer " + unbound +

@@ -49,6 +49,8 @@ case "$mode" in
     [[ $depends == *libc6* && $depends == *libnettle8* && $depends == *zlib1g* &&
        $depends == *libusb-1.0-0* ]] || fail "dependencies not computed from the binary: $depends"
     for file in usr/share/man/man1/korvex.1.gz usr/share/doc/korvex/README.md \
+                usr/share/doc/korvex/docs/command-line.md \
+                usr/share/doc/korvex/docs/linux-printers.md \
                 usr/share/doc/korvex/exit-codes.txt usr/share/doc/korvex/changelog.gz; do
       [ -s "$root/$file" ] || fail "no $file in the package"
     done
