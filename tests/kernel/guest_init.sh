@@ -1198,8 +1198,10 @@ case_wine_refused_without_guard() {
 }
 
 # The single-image run with no guard and no refusal, to see what the guard prevents: the printer
-# does not get the image whole, while the program believes it sent everything.
-case_wine_without_guard() {
+# does not get the image whole, while the program believes it sent everything. A control, run
+# only when KORVEX_KERNEL_CASES names it: whether a close comes while a transfer is still under
+# way depends on the guest's timing, and in some runs every byte arrives all the same.
+control_wine_without_guard() {
   wine_begin wine_without_guard || return
   launch bare wine.kfw KORVEX_USBLP_GUARD_DIR=/nonexistent KORVEX_TEST_FLOOR=skip
   landed bare
@@ -1245,9 +1247,10 @@ else
               libusb_upgrade_and_family1 interrupted_twice_libusb silent_printer permissions \
               permissions_libusb libusb_forced held_by_another_program interrupted_multi_part \
               interrupted_single_image second_open_refused udev_rule replay wine_upgrade \
-              wine_signals wine_refused_without_guard wine_without_guard; do
+              wine_signals wine_refused_without_guard; do
     run_case $name
   done
+  case " $chosen " in *" wine_without_guard "*) control_wine_without_guard ;; esac
 fi
 echo "@@@ guest done"
 poweroff -f
