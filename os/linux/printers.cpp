@@ -414,6 +414,13 @@ class LibusbPrinter : public PrinterTransport {
     guardFailure_ = TransportFailure::None;
     return connection_->Read(buffer, capacity, timeoutMs, count);
   }
+  uint32_t PiecesInFlight() const override { return connection_->PiecesInFlight(); }
+  bool WritePieces(const unsigned char *bytes, uint32_t length, uint32_t pieceBytes,
+                   uint32_t stallMs, bool (*onTaken)(void *context, uint32_t bytes),
+                   void *context) override {
+    guardFailure_ = TransportFailure::None;
+    return connection_->WritePieces(bytes, length, pieceBytes, stallMs, onTaken, context);
+  }
   void Cancel() override { connection_->Cancel(); }
   void Close() override { connection_->Close(); }
   TransportFailure LastFailure() const override {

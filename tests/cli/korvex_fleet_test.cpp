@@ -10,6 +10,9 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -424,6 +427,41 @@ TEST(KorvexFleet, AListingIsAValueThatNoLaterListingChanges) {
   EXPECT_FALSE(second.Packets().empty());
   unsetenv("KORVEX_SYSFS");
   unsetenv("KORVEX_DEV");
+}
+
+// Each way keeps the transfers it can in flight through the connection korvex opens for a
+// printer: libusb several 4 KiB pieces, usblp writes of its own 8 KiB buffer. (A connection
+// that wrapped libusb's and did not pass this on sent one piece at a time, at less than half
+// the speed.)
+TEST(KorvexFleet, EachWayKeepsItsTransfersInFlightThroughThePrintersConnection) {
+  FakeMachine machine("fleet-ways");
+  machine.Plug(0, "4b56", "015c", "ORB-0");
+  machine.Plug(1, "4b56", "015c", "ORB-1");
+  // lp1's interface has no driver: libusb's way, through its USB device node.
+  machine.Unplug(1);
+  const std::string node = machine.DeviceRoot() + "/bus/usb/001/" +
+                           std::string(3 - std::to_string(machine.DeviceNumber(1)).size(), '0') +
+                           std::to_string(machine.DeviceNumber(1));
+  std::filesystem::create_directories(std::filesystem::path(node).parent_path());
+  std::ofstream(node).put(0);
+  machine.Attach(0, Options(Orbis300()));
+  ASSERT_TRUE(LoadBuiltInTables());
+  setenv("KORVEX_SYSFS", machine.SysfsRoot().c_str(), 1);
+  setenv("KORVEX_DEV", machine.DeviceRoot().c_str(), 1);
+  std::vector<FoundPrinter> printers;
+  ASSERT_TRUE(FindPrinters(&printers));
+  unsetenv("KORVEX_SYSFS");
+  unsetenv("KORVEX_DEV");
+  ASSERT_EQ(printers.size(), 2u);
+  for (const FoundPrinter &printer : printers) {
+    const std::unique_ptr<PrinterTransport> connection = NewPrinterTransport(printer.listed);
+    if (printer.via == "libusb") {
+      EXPECT_GE(connection->PiecesInFlight(), 4u) << printer.id;
+    } else {
+      EXPECT_EQ(printer.via, "usblp");
+      EXPECT_EQ(connection->PiecesInFlight(), 2u) << printer.id;
+    }
+  }
 }
 
 }  // namespace
