@@ -58,18 +58,10 @@ SuppliedChunk Unpack(Walker &w, FirmwareKind kind, uint32_t index, uint32_t stor
     return chunk;
   }
   unsigned char *stored = kind == FirmwareKind::MultiPart ? w.buffers->part : w.buffers->file;
-  chunk.read = Read(w, stored, storedLength, &chunk.got);
-  chunk.data = stored;
-  chunk.inflated = static_cast<int32_t>(chunk.got);
-  if (!chunk.read || kind == FirmwareKind::RawImage || chunk.got < storedLength) return chunk;
-  if (kind == FirmwareKind::MultiPart) {
-    DecryptPartData(w.walk->productCode, stored, storedLength);
-    return chunk;
-  }
-  DecryptBlockHead(w.walk->productCode, stored, storedLength);
-  chunk.inflated = InflateBlock(stored, storedLength, w.buffers->inflate);
-  chunk.data = w.buffers->inflate;
-  return chunk;
+  uint32_t got = 0;
+  const bool read = Read(w, stored, storedLength, &got);
+  return UnpackStoredChunk(kind, w.walk->productCode, stored, storedLength, read, got,
+                           w.buffers->inflate);
 }
 
 // The walk is done with the chunk Unpack gave it last.
@@ -258,6 +250,21 @@ void WalkMultiPart(Walker &w) {
 }
 
 }  // namespace
+
+SuppliedChunk UnpackStoredChunk(FirmwareKind kind, const unsigned char *productCode,
+                                unsigned char *stored, uint32_t storedLength, bool read,
+                                uint32_t got, unsigned char *inflated) {
+  SuppliedChunk chunk = {read, got, static_cast<int32_t>(got), stored};
+  if (!read || kind == FirmwareKind::RawImage || got < storedLength) return chunk;
+  if (kind == FirmwareKind::MultiPart) {
+    DecryptPartData(productCode, stored, storedLength);
+    return chunk;
+  }
+  DecryptBlockHead(productCode, stored, storedLength);
+  chunk.inflated = InflateBlock(stored, storedLength, inflated);
+  chunk.data = inflated;
+  return chunk;
+}
 
 FirmwareOutcome WalkFirmwareFile(const FirmwareSource *source, const FirmwareBuffers *buffers,
                                  const FirmwareWalkHooks *hooks, FirmwareWalk *walk) {

@@ -46,6 +46,15 @@ struct FirmwareChunkSupplier {
   void (*Give)(void *context);
 };
 
+// What a chunk's stored bytes make, as the walk makes it: a block's head decrypted and the block
+// inflated into inflated (kInflateBufferSize), a part decrypted in place, a raw read as it is.
+// stored holds the got bytes a read of storedLength brought (read: whether it succeeded); a block
+// or part the file holds only in part is neither decrypted nor inflated. A supplier makes its
+// chunks with this, so that they are the walk's own bytes.
+SuppliedChunk UnpackStoredChunk(FirmwareKind kind, const unsigned char *productCode,
+                                unsigned char *stored, uint32_t storedLength, bool read,
+                                uint32_t got, unsigned char *inflated);
+
 // The run's buffers, allocated by the caller: file kFileBufferSize, inflate kInflateBufferSize,
 // part kPartBufferSize (needed for a multi-part package only; null refuses one as OpenFailed).
 // With a supplier, the walk reads only framing into them: file and part need kFramingBytes, and

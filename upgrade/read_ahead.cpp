@@ -128,22 +128,15 @@ void ReadAheadUnpacking::Unpack(Slot &slot, const Key &key) {
   if (!slot.stored) slot.stored.reset(new (std::nothrow) unsigned char[kStoredBytes]);
   if (!slot.inflated) slot.inflated.reset(new (std::nothrow) unsigned char[kInflateBufferSize]);
   if (!slot.stored || !slot.inflated || key.storedLength > kStoredBytes) return;
-  SuppliedChunk &chunk = slot.chunk;
+  uint32_t got = 0;
+  bool read;
   {
     std::lock_guard<std::mutex> lock(fileMutex_);
-    chunk.read = ReadAt(file_, key.offset, slot.stored.get(), key.storedLength, &chunk.got);
+    read = ReadAt(file_, key.offset, slot.stored.get(), key.storedLength, &got);
   }
-  chunk.inflated = static_cast<int32_t>(chunk.got);
-  chunk.data = slot.stored.get();
-  const FirmwareKind kind = static_cast<FirmwareKind>(key.kind);
-  if (!chunk.read || kind == FirmwareKind::RawImage || chunk.got < key.storedLength) return;
-  if (kind == FirmwareKind::MultiPart) {
-    DecryptPartData(productCode_, slot.stored.get(), key.storedLength);
-    return;
-  }
-  DecryptBlockHead(productCode_, slot.stored.get(), key.storedLength);
-  chunk.inflated = InflateBlock(slot.stored.get(), key.storedLength, slot.inflated.get());
-  chunk.data = slot.inflated.get();
+  slot.chunk = UnpackStoredChunk(static_cast<FirmwareKind>(key.kind), productCode_,
+                                 slot.stored.get(), key.storedLength, read, got,
+                                 slot.inflated.get());
 }
 
 void ReadAheadUnpacking::Work() {

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <new>
 
-#include "firmware/package_decode.h"
 
 struct SharedUnpacking::Chunk {
   SuppliedChunk supplied;
@@ -143,23 +142,18 @@ std::shared_ptr<const SharedUnpacking::Chunk> SharedUnpacking::Unpack(const Key 
   if (!stored_ || !inflated_ || storedLength > kStoredBytes) return nullptr;
   ++unpackings_;
 
-  SuppliedChunk supplied = {false, 0, -1, nullptr};
-  supplied.read = file_.Seek(file_.context, offset) &&
-                  file_.Read(file_.context, stored_.get(), storedLength, &supplied.got);
-  if (!supplied.read) supplied.got = 0;
-  const unsigned char *from = stored_.get();
+  uint32_t got = 0;
+  const bool read = file_.Seek(file_.context, offset) &&
+                    file_.Read(file_.context, stored_.get(), storedLength, &got);
+  SuppliedChunk supplied = UnpackStoredChunk(kind, productCode_, stored_.get(), storedLength,
+                                             read, read ? got : 0, inflated_.get());
+  const unsigned char *from = supplied.data;
+  // What is handed on: a raw read's bytes, a whole part, an inflated block; a chunk the file
+  // holds only in part, or a block that does not inflate, is never handed on.
   uint32_t length = supplied.got;
-  supplied.inflated = static_cast<int32_t>(supplied.got);
-  const bool whole = supplied.read && supplied.got == storedLength;
-  if (whole && kind == FirmwareKind::SingleImage) {
-    DecryptBlockHead(productCode_, stored_.get(), storedLength);
-    supplied.inflated = InflateBlock(stored_.get(), storedLength, inflated_.get());
-    from = inflated_.get();
+  if (kind != FirmwareKind::RawImage && (!supplied.read || supplied.got < storedLength)) length = 0;
+  if (kind == FirmwareKind::SingleImage && length > 0) {
     length = supplied.inflated < 0 ? 0 : static_cast<uint32_t>(supplied.inflated);
-  } else if (whole && kind == FirmwareKind::MultiPart) {
-    DecryptPartData(productCode_, stored_.get(), storedLength);
-  } else if (kind != FirmwareKind::RawImage) {
-    length = 0;  // a chunk the file holds only in part is never handed on
   }
 
   std::unique_ptr<Chunk> chunk(new (std::nothrow) Chunk{supplied, length, nullptr});
