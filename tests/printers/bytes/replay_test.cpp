@@ -25,9 +25,9 @@ Transfer PacketOf(const std::array<unsigned char, N> &record) {
   return PacketOf(record.data(), N);
 }
 
-Transfer Firmware(size_t length, unsigned char seed) {
+Transfer Firmware(size_t length, unsigned char first) {
   Transfer bytes(length);
-  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<unsigned char>(seed + i * 7 + i / 251);
+  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<unsigned char>(first + i * 7 + i / 251);
   return bytes;
 }
 
