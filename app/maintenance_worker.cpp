@@ -7,6 +7,7 @@
 #include "app/notice.h"
 #include "app/printer_menu.h"
 #include "app/printer_state.h"
+#include "app/wine_bridge.h"
 #include "device/maintenance.h"
 #include "device/transaction.h"
 
@@ -18,6 +19,12 @@ int RunMaintenanceCommand(int command) {
   if (refused) {
     ShowNotice(-1, -1, InternalString(refused == 1 ? 40 : 41), UiText(22), kNoticeError);
     return refused;
+  }
+  // Under Wine, a printer bridged in from Linux without the usblp write guard: a signal could
+  // make Wine write the command a second time. Nothing is sent, and nothing is asked first.
+  if (BridgedPrinterRefused(currentDevicePath)) {
+    ShowNotice(-1, -1, UiText(kBridgedMaintenanceRefusedText), UiText(22), kNoticeError);
+    return 1;
   }
   if (MaintenanceNeedsConfirmation(command) &&
       MessageBoxW(app.mainWindow, UiText(33), UiText(21),

@@ -4,8 +4,12 @@
 
 #include <windows.h>
 
+// The notice when a command to a printer bridged in from Linux is refused under Wine.
+constexpr int kBridgedMaintenanceRefusedText = 38;
+
 // 0 started, declined by the user, or answered by the notice that a family-2 printer lacks
-// command 2; 1 no printer chosen or a firmware-only device; 2 a model that is not supported.
+// command 2; 1 no printer chosen, a firmware-only device, or a bridged printer refused under
+// Wine; 2 a model that is not supported.
 int RunMaintenanceCommand(int command);
 // Loads slot 0 with the record (no data read), enters the busy state and starts the worker;
 // returns 0, or 1 when no worker could be started.

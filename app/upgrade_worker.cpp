@@ -193,7 +193,7 @@ int StartFirmwareUpgrade(int popupAnchor, int askForFile) {
     }
     return 1;
   }
-  if (BridgedUpgradeRefused(currentDevicePath)) {
+  if (BridgedPrinterRefused(currentDevicePath)) {
     RefuseBridgedUpgrade();
     return 1;
   }

@@ -34,15 +34,15 @@ bool RunningUnderWine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-bool BridgedUpgradeRefused(bool underWine, const wchar_t *devicePath, const wchar_t *guard) {
+bool BridgedPrinterRefused(bool underWine, const wchar_t *devicePath, const wchar_t *guard) {
   if (!underWine || !devicePath || !IsUsbInterfacePath(devicePath)) return false;
   return guard == nullptr || std::wcscmp(guard, kGuardArchitecture) != 0;
 }
 
-bool BridgedUpgradeRefused(const wchar_t *devicePath) {
+bool BridgedPrinterRefused(const wchar_t *devicePath) {
   if (!RunningUnderWine()) return false;
   wchar_t guard[kGuardValueUnits] = {};
   const DWORD length = GetEnvironmentVariableW(L"KORVEX_USBLP_GUARD", guard, kGuardValueUnits);
   const bool set = length > 0 && length < kGuardValueUnits;
-  return BridgedUpgradeRefused(true, devicePath, set ? guard : nullptr);
+  return BridgedPrinterRefused(true, devicePath, set ? guard : nullptr);
 }

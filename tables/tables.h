@@ -6,7 +6,7 @@
 
 constexpr int kLanguages = 4;
 constexpr int kEnglish = 1;  // 0 Russian, 1 English, 2 Portuguese, 3 Chinese
-constexpr int kUiTexts = 38;
+constexpr int kUiTexts = 39;
 constexpr int kUiTextUnits = 500;
 constexpr int kInternalStrings = 136;
 constexpr int kInternalStringUnits = 128;

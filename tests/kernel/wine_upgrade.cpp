@@ -119,7 +119,7 @@ int wmain() {
   std::printf("printer: %s\n", Utf8(currentDevicePath).c_str());
   const std::wstring guard = Environment(L"KORVEX_USBLP_GUARD");
   std::printf("usblp write guard: %s\n", Utf8(guard.c_str()).c_str());
-  if (floor && BridgedUpgradeRefused(currentDevicePath)) {
+  if (floor && BridgedPrinterRefused(currentDevicePath)) {
     std::printf("refused: %s\n", Utf8(UiText(kBridgedUpgradeRefusedText)).c_str());
     return kExitNothingSent;
   }

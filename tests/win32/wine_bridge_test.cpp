@@ -1,6 +1,7 @@
-// When the window program refuses a firmware upgrade under Wine: only for a printer of
-// scripts/korvex-linux's bridge (a USB printer interface path) in a process without the usblp
-// write guard of its own architecture; never on Windows, never for other printers.
+// When the window program refuses a firmware upgrade or a maintenance command under Wine: only
+// for a printer of scripts/korvex-linux's bridge (a USB printer interface path) in a process
+// without the usblp write guard of its own architecture; never on Windows, never for other
+// printers.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -45,7 +46,7 @@ TEST(WineBridge, RefusedOnlyForBridgedPrintersWithoutTheGuard) {
       {"Windows: its own printer driver", false, kBridged, nullptr, false},
   };
   for (const Case &c : cases) {
-    EXPECT_EQ(BridgedUpgradeRefused(c.underWine, c.path, c.guard), c.refused) << c.what;
+    EXPECT_EQ(BridgedPrinterRefused(c.underWine, c.path, c.guard), c.refused) << c.what;
   }
 }
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 constexpr int kLanguageCount = 4;        // 0 Russian, 1 English, 2 Portuguese, 3 Chinese
-constexpr int kUiTextCount = 38;
+constexpr int kUiTextCount = 39;
 constexpr int kUiTextSlotBytes = 500;    // UTF-8 text plus terminator
 constexpr int kInternalStringCount = 136;
 constexpr int kInternalStringSlotBytes = 128;

@@ -71,6 +71,7 @@ constexpr unsigned kUses[kUiTextCount] = {
     kBlock,                 // 35 note for model category 2
     kBox,                   // 36 confirmation of closing while busy
     kTip | kBox,            // 37 firmware upgrade of a bridged printer refused under Wine
+    kTip,                   // 38 maintenance command to a bridged printer refused under Wine
 };
 
 // Room for the text, in pixels at 96 dpi (every size and font scales alike at other settings).

@@ -2,16 +2,19 @@
 // a USB printer interface path (\\?\usb#vid_4b56&pid_015c#…) found through SetupAPI. Here the
 // path leads to a simulated printer through a symbolic link in Wine's object namespace. Without
 // the usblp write guard in the process (KORVEX_USBLP_GUARD naming this program's architecture)
-// the upgrade is refused before anything is sent; with it, it goes through.
+// an upgrade or a maintenance command is refused before anything is sent; with it, it goes
+// through.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/built_in_tables.h"
 #include "app/main_window.h"
+#include "app/maintenance_worker.h"
 #include "app/notice.h"
 #include "app/printer_state.h"
 #include "app/upgrade_worker.h"
@@ -182,6 +185,32 @@ TEST_F(BridgedUpgrade, WithTheGuardTheUpgradeGoesThrough) {
   EXPECT_EQ(bridged.printer().Firmware(), image);
   ASSERT_EQ(run.boxes.size(), 1u);
   EXPECT_EQ(run.boxes[0].caption, UiText(kResultCaptionText));
+}
+
+// Restore defaults (which asks first) and a panel language (which does not): refused before any
+// question, with nothing sent; with the guard the command goes out once.
+TEST_F(BridgedUpgrade, WithoutTheGuardMaintenanceCommandsAreRefusedToo) {
+  BridgedPrinter bridged(6);
+  ASSERT_TRUE(bridged.ready());
+  for (int menuId : {600, 702}) {
+    SCOPED_TRACE(menuId);
+    BoxAnswerer question(UiText(21), IDOK, 400);
+    SendMessageW(app.mainWindow, WM_COMMAND, menuId, 0);
+    Pump(300);
+    EXPECT_FALSE(question.Result().found) << "nothing is asked";
+    EXPECT_EQ(std::wstring(currentDevicePath), bridged.path());
+    EXPECT_EQ(app.noticeShown, 1);
+    EXPECT_EQ(NoticeText(), UiText(kBridgedMaintenanceRefusedText));
+    HideNotice();
+  }
+  EXPECT_TRUE(bridged.printer().record().received.empty());
+
+  SetEnvironmentVariableW(kGuardVariable, kOwnArchitecture);
+  EXPECT_TRUE(RunCommandUntilIdle(702, 20000));
+  EXPECT_EQ(NoticeText(), UiText(3)) << "the success notice";
+  EXPECT_EQ(bridged.printer().record().received,
+            std::vector<std::string>{"CMD_SET_LANGUAGE_1"});
+  HideNotice();
 }
 
 // korvex_tool.exe as a script runs it on the bridged printer: refused with exit 4 without the
