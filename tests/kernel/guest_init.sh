@@ -1061,7 +1061,24 @@ wine_up() {
   mount -t devtmpfs devtmpfs $HOST/dev
   mkdir -p $HOST/dev/shm $HOST/dev/pts
   mount -t tmpfs tmpfs $HOST/dev/shm
+  # Wine and the launcher write to /tmp: a tmpfs of the guest's own, which hides the host's /tmp.
+  # A tree that lives there on the host (a clone built in /tmp) is bound back at its own path.
+  mkdir -p /host-tmp
+  mount -o bind $HOST/tmp /host-tmp
   mount -t tmpfs tmpfs $HOST/tmp
+  local path top
+  for path in "$WINE_SOURCE" "$WINE_BUILD" "$WINE_PREFIX" "$WINE_GUARD" "$WINE_SIGNALS" \
+              "$WINE_FILES"; do
+    case $path in /tmp/?*) ;; *) continue ;; esac
+    top=${path#/tmp/}
+    top=${top%%/*}
+    [ ! -e "$HOST/tmp/$top" ] || continue
+    if [ -d "/host-tmp/$top" ]; then mkdir "$HOST/tmp/$top"; else touch "$HOST/tmp/$top"; fi
+    if ! mount -o bind "/host-tmp/$top" "$HOST/tmp/$top"; then
+      wine_state="the host's /tmp/$top cannot be bound into the guest's /tmp"
+      return 1
+    fi
+  done
   mount -t tmpfs tmpfs /overlay
   mkdir -p /overlay/upper /overlay/work
   if ! mount -t overlay overlay \
