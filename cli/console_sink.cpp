@@ -51,6 +51,9 @@ void ConsoleSink::ReportFailure(const wchar_t *shortText, const wchar_t *paneDet
                 FailureDetail(kEnglish, paneDetail));
   lastFailure_ = OneLine(text);
   while (!lastFailure_.empty() && lastFailure_.back() == ' ') lastFailure_.pop_back();
+  // A stop ends every question and write under way: what failed then is the stop's doing, not
+  // the printer's, and the line that ends the printer's run says so.
+  if (UpgradeInterrupts::StopRequested()) return;
   Say("error: " + Plain(text));
 }
 

@@ -131,8 +131,10 @@ TEST(KorvexInterrupts, CtrlCBeforeTheTransferStopsWithNothingSentAndAnIgnoredOne
       << stopped.err;
   EXPECT_EQ(Count(stopped.err, kWarning), 0u) << stopped.err;
   EXPECT_EQ(waiting.FirmwareBytes(), 0u);
-  // The question it waited on was ended by the Ctrl+C, not by its time-out.
+  // The question it waited on was ended by the Ctrl+C, not by its time-out, and is not told as
+  // the printer's failure.
   EXPECT_LT(stopped.seconds, 4.0) << Show(stopped);
+  EXPECT_EQ(stopped.err.find("did not answer"), std::string::npos) << stopped.err;
 
   Launch background = UsblpLike();
   background.interruptIgnored = true;
