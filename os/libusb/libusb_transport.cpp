@@ -124,6 +124,7 @@ class LibusbTransport : public PrinterTransport {
     int completed = 0;
     uint32_t length = 0;
     bool inFlight = false;
+    uint64_t order = 0;  // when it was submitted, counted on the connection
   };
 
  public:
@@ -164,9 +165,7 @@ class LibusbTransport : public PrinterTransport {
     std::lock_guard<std::mutex> lock(inFlightMutex_);
     cancelled_ = true;
     if (inFlight_ != nullptr) libusb_cancel_transfer(inFlight_);
-    for (Piece &piece : pieces_) {
-      if (piece.inFlight) libusb_cancel_transfer(piece.transfer);
-    }
+    CancelPiecesLocked();
   }
 
   void Close() override {
@@ -293,6 +292,7 @@ class LibusbTransport : public PrinterTransport {
           break;
         }
         piece.inFlight = true;
+        piece.order = ++submitted_;
         if (inFlight == 0) deadline = Clock::now() + std::chrono::milliseconds(limit);
         next += piece.length;
         ++inFlight;
@@ -328,9 +328,7 @@ class LibusbTransport : public PrinterTransport {
         failure = PieceFailure(piece.transfer->status, timedOut);
         // Nothing after a lost piece may reach the printer.
         std::lock_guard<std::mutex> lock(inFlightMutex_);
-        for (Piece &later : pieces_) {
-          if (later.inFlight) libusb_cancel_transfer(later.transfer);
-        }
+        CancelPiecesLocked();
       }
     }
     if (failure != TransportFailure::None) return Fail(failure);
@@ -359,17 +357,13 @@ class LibusbTransport : public PrinterTransport {
         if (piece.completed == 0 && left.count() <= 0) {
           *timedOut = true;
           std::lock_guard<std::mutex> lock(inFlightMutex_);
-          for (Piece &each : pieces_) {
-            if (each.inFlight) libusb_cancel_transfer(each.transfer);
-          }
+          CancelPiecesLocked();
         }
       }
       if (handled < 0 && handled != LIBUSB_ERROR_INTERRUPTED) {
         {
           std::lock_guard<std::mutex> lock(inFlightMutex_);
-          for (Piece &each : pieces_) {
-            if (each.inFlight) libusb_cancel_transfer(each.transfer);
-          }
+          CancelPiecesLocked();
         }
         while (piece.completed == 0 &&
                libusb_handle_events_completed(context_, &piece.completed) >= 0) {
@@ -378,6 +372,21 @@ class LibusbTransport : public PrinterTransport {
       }
     }
     return true;
+  }
+
+  // Cancels every piece in flight, the newest first. The host controller moves the pieces of one
+  // endpoint in order: were an older piece cancelled first, a newer one could still move after
+  // it and put its bytes where the older one's belong. Cancelled from the newest, what reaches
+  // the printer is always the beginning of what was submitted. Under inFlightMutex_.
+  void CancelPiecesLocked() {
+    Piece *newestFirst[kPiecesInFlight];
+    size_t count = 0;
+    for (Piece &piece : pieces_) {
+      if (piece.inFlight) newestFirst[count++] = &piece;
+    }
+    std::sort(newestFirst, newestFirst + count,
+              [](const Piece *a, const Piece *b) { return a->order > b->order; });
+    for (size_t i = 0; i < count; ++i) libusb_cancel_transfer(newestFirst[i]->transfer);
   }
 
   TransportFailure PieceFailure(int status, bool timedOut) const {
@@ -575,6 +584,7 @@ class LibusbTransport : public PrinterTransport {
   // waits for the call in progress to return before it closes the connection.
   std::timed_mutex use_;
   std::mutex inFlightMutex_;
+  uint64_t submitted_ = 0;  // pieces submitted, for their order
   libusb_transfer *transfer_ = nullptr;
   libusb_transfer *inFlight_ = nullptr;
   Piece pieces_[kPiecesInFlight];  // inFlight under inFlightMutex_, for Cancel

@@ -20,6 +20,12 @@ if(NOT KORVEX_WINDOWS AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(kernelDir ${CMAKE_SOURCE_DIR}/tests/kernel)
   # Signals for every thread of a Wine process, from outside it, as a terminal sends them.
   add_executable(korvex-signal-threads ${kernelDir}/signal_threads.c)
+  # Watches the order of korvex's libusb cancels, for interrupted_twice_libusb.
+  add_library(korvex-cancel-order SHARED ${kernelDir}/cancel_order.c)
+  target_compile_options(korvex-cancel-order PRIVATE -fno-sanitize=all)
+  target_link_options(korvex-cancel-order PRIVATE -fno-sanitize=all)
+  target_include_directories(korvex-cancel-order SYSTEM PRIVATE ${KORVEX_LIBUSB_INCLUDE})
+  target_link_libraries(korvex-cancel-order PRIVATE ${CMAKE_DL_LIBS})
   set(kernelWork ${CMAKE_BINARY_DIR}/tests/kernel)
   set(KORVEX_WIN64_BUILD_DIR "${CMAKE_SOURCE_DIR}/build/win64" CACHE PATH
       "The win64 tree whose programs the kernel tier's Wine cases run")
@@ -28,7 +34,7 @@ if(NOT KORVEX_WINDOWS AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
                    $<TARGET_FILE:korvex-gadget-printer> $<TARGET_FILE:korvex-fwpack>
                    ${CMAKE_BINARY_DIR}/60-korvex.rules
                    ${KORVEX_WIN64_BUILD_DIR} $<TARGET_FILE:korvex-signal-threads>
-                   ${KORVEX_USBLP_GUARD_DIR})
+                   ${KORVEX_USBLP_GUARD_DIR} $<TARGET_FILE:korvex-cancel-order>)
   # The first run downloads the kernel package (about 70 MB).
   set_tests_properties(kernel.boot PROPERTIES FIXTURES_SETUP kernel_vm TIMEOUT 900)
 

@@ -2,8 +2,8 @@
 # The kernel tests' virtual machine: Debian's own kernel under QEMU (TCG) with an initramfs made
 # here (busybox, the USB modules, korvex, korvex-gadget-printer, test files, guest_init.sh as
 # /init). One boot runs every case; each case's result is kept in a file of its own.
-#   kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK RULE [WIN64_BUILD SIGNAL_THREADS GUARD_DIR]
-#                                                          fetch, build, boot; results in WORK
+#   kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK RULE [WIN64_BUILD SIGNAL_THREADS GUARD_DIR
+#                CANCEL_ORDER]                              fetch, build, boot; results in WORK
 #                                                          (RULE: the udev rule the package
 #                                                          installs, for real udev to apply)
 #   kernel_vm.sh result WORK CASE                          a case's log; exit 0 pass, 1 fail, 77 skip
@@ -157,9 +157,11 @@ EOF
 
 # The guest's root: busybox, the modules, korvex with the shared libraries it was linked with
 # and their loader, the gadget's printer side, the files, a user without rights, and /init; for
-# the cases, udevadm with its libraries and the package's udev rule.
-make_initramfs() {  # ROOT KORVEX GADGET_PRINTER FILES OUT [BENCH_SCRIPT] [RULE]
-  local root=$1 korvex=$2 gadget_printer=$3 files=$4 out=$5 bench=${6:-} rule=${7:-} lib
+# the cases, udevadm with its libraries and the package's udev rule, and the library that watches
+# the order of libusb's cancels.
+make_initramfs() {  # ROOT KORVEX GADGET_PRINTER FILES OUT [BENCH_SCRIPT] [RULE] [CANCEL_ORDER]
+  local root=$1 korvex=$2 gadget_printer=$3 files=$4 out=$5 bench=${6:-} rule=${7:-}
+  local cancel_order=${8:-} lib
   rm -rf "$root"; mkdir -p "$root"/{bin,usr/bin,lib/modules,etc,proc,sys,dev,tmp}
   chmod 0755 "$root"; chmod 1777 "$root/tmp"
   cp /bin/busybox "$root/bin/busybox"
@@ -182,6 +184,10 @@ make_initramfs() {  # ROOT KORVEX GADGET_PRINTER FILES OUT [BENCH_SCRIPT] [RULE]
       cp -L "$lib" "$root$lib"
     done
     cp "$rule" "$root/etc/udev/rules.d/60-korvex.rules"
+  fi
+  if [ -n "$cancel_order" ]; then
+    mkdir -p "$root/usr/lib"
+    cp "$cancel_order" "$root/usr/lib/libkorvex-cancel-order.so"
   fi
   cp -r "$files" "$root/files"
   printf 'root:x:0:0:root:/root:/bin/sh\ntester:x:1000:1000:tester:/tmp:/bin/sh\n' > "$root/etc/passwd"
@@ -250,7 +256,7 @@ wine_cases_chosen() {
 
 boot() {
   local work=$1 korvex=$2 gadget_printer=$3 fwpack=$4 rule=$5 win64=${6:-}
-  local signal_threads=${7:-} guard=${8:-} why
+  local signal_threads=${7:-} guard=${8:-} cancel_order=${9:-} why
   mkdir -p "$work"
   rm -f "$work/skipped" "$work/console.log" "$work/selected"
   rm -rf "$work/results"
@@ -274,7 +280,7 @@ boot() {
       share=(-virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on)
   fi
   make_initramfs "$work/root" "$korvex" "$gadget_printer" "$work/files" "$work/initrd.gz" "" \
-    "$rule"
+    "$rule" "$cancel_order"
   local t2=$SECONDS
   local status=0
   # Without SMAP: under TCG a user-mode iretq, with which Wine returns from its system calls,
@@ -352,6 +358,6 @@ case ${1:-} in
   bench) shift; bench "$@" ;;
   result) shift; result "$@" ;;
   *) die "usage: kernel_vm.sh boot WORK KORVEX GADGET_PRINTER FWPACK RULE" \
-         "[WIN64_BUILD SIGNAL_THREADS GUARD_DIR] | result WORK CASE |" \
+         "[WIN64_BUILD SIGNAL_THREADS GUARD_DIR CANCEL_ORDER] | result WORK CASE |" \
          "bench WORK KORVEX GADGET_PRINTER" ;;
 esac
