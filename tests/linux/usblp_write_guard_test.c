@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -90,15 +91,22 @@ static void TakeSignal(int signal) {
   signalsTaken = signalsTaken + 1;
 }
 
-/* Signals the writing thread every 5 ms until told to stop. */
+/* Signals the writing thread every 5 ms until told to stop, from the moment the first bytes of
+ * its write are in the pipe (the FIFO's reading end, queued): a signal before the write has begun
+ * is the thread's to take. */
 struct Pester {
   pthread_t target;
+  int queued;
   volatile int stop;
   int sent;
 };
 
 static void *Pesterer(void *context) {
   struct Pester *pester = context;
+  int queued = 0;
+  while (!pester->stop && (ioctl(pester->queued, FIONREAD, &queued) != 0 || queued == 0)) {
+    SleepMs(1);
+  }
   while (!pester->stop) {
     pthread_kill(pester->target, SIGUSR1);
     ++pester->sent;
@@ -126,7 +134,7 @@ static void GuardedWriteIsWholeBlockingAndSignalFree(const char *directory) {
   unsigned char *bytes = malloc(kBytes);
   for (size_t i = 0; i < kBytes; ++i) bytes[i] = (unsigned char)(i * 7);
   struct Drain drain = {fifo.reader, 100, 0};
-  struct Pester pester = {pthread_self(), 0, 0};
+  struct Pester pester = {pthread_self(), fifo.reader, 0, 0};
   pthread_t drainer, pesterer;
   pthread_create(&drainer, NULL, Drainer, &drain);
   pthread_create(&pesterer, NULL, Pesterer, &pester);
