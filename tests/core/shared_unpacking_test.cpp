@@ -56,18 +56,24 @@ Bytes Package(const Bytes &image, uint32_t blockBytes) {
   return BuildSingleImagePackage(Text(kCode), image.data(), image.size(), blockBytes, 6);
 }
 
-// Four walks at once, of each kind of file: each sends the image (the parts) whole, and with
-// their shares made before they start, each chunk is unpacked once.
-TEST(SharedUnpacking, EveryWalkSendsTheWholeImageAndEachChunkIsUnpackedOnce) {
-  const Bytes image = FirmwareLike(600000, 0x1B, 3);
-  Bytes part1 = FirmwareLike(70000, 0x1B, 5), part2 = FirmwareLike(30000, 0x1B, 7);
-  part1[1] = part2[1] = '%';
+// A multi-part file of the model: part1 of type 3, part2 of type 4.
+Bytes MultiPart(const Bytes &part1, const Bytes &part2) {
   unsigned char descriptor[kDescriptorLength];
   MakeDescriptor(descriptor, Text(kCode), Text("3.01.22"), Text("4B56015C"), '2');
   Bytes parts;
   AppendMultiPartHeader(parts, descriptor);
   AppendPart(parts, Text(kCode), 3, part1.data(), part1.size());
   AppendPart(parts, Text(kCode), 4, part2.data(), part2.size());
+  return parts;
+}
+
+// Four walks at once, of each kind of file: each sends the image (the parts) whole, and with
+// their shares made before they start, each chunk is unpacked once.
+TEST(SharedUnpacking, EveryWalkSendsTheWholeImageAndEachChunkIsUnpackedOnce) {
+  const Bytes image = FirmwareLike(600000, 0x1B, 3);
+  Bytes part1 = FirmwareLike(70000, 0x1B, 5), part2 = FirmwareLike(30000, 0x1B, 7);
+  part1[1] = part2[1] = '%';
+  const Bytes parts = MultiPart(part1, part2);
   Bytes raw = FirmwareLike(kRawImageReadLength + 1000, 0x1B, 9);
 
   struct Case {
@@ -210,12 +216,7 @@ TEST(ReadAheadUnpacking, AWalkSeesWhatItWouldSeeAlone) {
   WriteLittleEndian32(lying.data() + kFirstBlockDataOffset + first, 0x3FFFFF);
   Bytes part1 = FirmwareLike(90000, 0x1B, 19), part2 = FirmwareLike(5000, 0x1B, 23);
   part1[1] = part2[1] = '%';
-  unsigned char descriptor[kDescriptorLength];
-  MakeDescriptor(descriptor, Text(kCode), Text("3.01.22"), Text("4B56015C"), '2');
-  Bytes parts;
-  AppendMultiPartHeader(parts, descriptor);
-  AppendPart(parts, Text(kCode), 3, part1.data(), part1.size());
-  AppendPart(parts, Text(kCode), 4, part2.data(), part2.size());
+  const Bytes parts = MultiPart(part1, part2);
   Bytes badPart = parts;
   badPart.back() ^= 0x01;
   const Bytes raw = FirmwareLike(kRawImageReadLength + 5000, 0x1B, 29);

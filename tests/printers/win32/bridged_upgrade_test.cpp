@@ -238,18 +238,11 @@ TEST_F(BridgedUpgrade, ShippedProgramRefusesUnattendedWithoutTheGuard) {
     ASSERT_TRUE(bridged.ready());
     FirmwareFile file(L"bridged command line.bin", image);
     SetEnvironmentVariableW(kGuardVariable, c.guard);
-    ChildProgram program(L"\"" + file.path() + L"\"");
-    ASSERT_TRUE(program.started);
-    AnsweredBox box;
-    int exitCode = -1;
-    RunOnWorker([&] {
-      BoxAnswerer result(c.caption, IDOK, 15000, program.process.dwProcessId);
-      box = result.Result();
-      exitCode = program.ExitCode(4000);
-    });
-    ASSERT_TRUE(box.found) << "no box";
-    EXPECT_TRUE(EndsWith(box.text, c.text));
-    EXPECT_EQ(exitCode, c.exitCode);
+    const UnattendedRun run = RunUnattended(file.path(), c.caption, 15000, 4000);
+    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(run.box.found) << "no box";
+    EXPECT_TRUE(EndsWith(run.box.text, c.text));
+    EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_EQ(bridged.printer().Firmware().size(), c.received);
   }
 }

@@ -182,17 +182,10 @@ TEST_F(ReplayToWindowProgram, UnattendedUpgradeOfEachKindAsRecorded) {
     SCOPED_TRACE(session.name);
     PrinterUnderTest printer(Replaying(session, ++number));
     const std::unique_ptr<FirmwareFile> file = FileOf(session);
-    ChildProgram program(L"\"" + file->path() + L"\"");
-    ASSERT_TRUE(program.started);
-    AnsweredBox box;
-    int exitCode = -1;
-    RunOnWorker([&] {
-      BoxAnswerer result(UiText(26), IDOK, 20000, program.process.dwProcessId);
-      box = result.Result();
-      exitCode = program.ExitCode(5000);
-    });
-    EXPECT_TRUE(box.found) << "the result box";
-    EXPECT_EQ(exitCode, 0) << "the whole firmware was sent";
+    const UnattendedRun run = RunUnattended(file->path(), UiText(26), 20000, 5000);
+    ASSERT_TRUE(run.started);
+    EXPECT_TRUE(run.box.found) << "the result box";
+    EXPECT_EQ(run.exitCode, 0) << "the whole firmware was sent";
     ExpectReplayedAsRecorded(printer.record());
   }
 }

@@ -227,19 +227,11 @@ TEST_F(UpgradeStart, CommandLineRunEndsWithTheOutcomeAsExitCodeAndBox) {
       printer = std::make_unique<UpgradePrinter>(setup, 1);
     }
     FirmwareFile file(L"command line.bin", c.file);
-    ChildProgram program(L"\"" + file.path() + L"\"");
-    ASSERT_TRUE(program.started);
-    // This thread keeps serving its window meanwhile, as the window's thread of a program would.
-    AnsweredBox box;
-    int exitCode = -1;
-    RunOnWorker([&] {
-      BoxAnswerer result(c.caption, IDOK, 15000, program.process.dwProcessId);
-      box = result.Result();
-      exitCode = program.ExitCode(4000);
-    });
-    ASSERT_TRUE(box.found) << "no box";
-    EXPECT_EQ(box.text, c.text);
-    EXPECT_EQ(exitCode, c.exitCode) << "the program closes itself with the outcome";
+    const UnattendedRun run = RunUnattended(file.path(), c.caption, 15000, 4000);
+    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(run.box.found) << "no box";
+    EXPECT_EQ(run.box.text, c.text);
+    EXPECT_EQ(run.exitCode, c.exitCode) << "the program closes itself with the outcome";
     if (printer) {
       const Bytes received = printer->Firmware();
       EXPECT_EQ(received.size(), c.received);

@@ -508,3 +508,17 @@ Bytes PartData(size_t length, uint32_t mix) {
   if (length > 1) data[1] = '%';
   return data;
 }
+
+UnattendedRun RunUnattended(const std::wstring &path, const std::wstring &caption,
+                            DWORD boxWaitMs, DWORD exitWaitMs) {
+  UnattendedRun run;
+  ChildProgram program(L"\"" + path + L"\"");
+  run.started = program.started;
+  if (!run.started) return run;
+  RunOnWorker([&] {
+    BoxAnswerer result(caption, IDOK, boxWaitMs, program.process.dwProcessId);
+    run.box = result.Result();
+    run.exitCode = program.ExitCode(exitWaitMs);
+  });
+  return run;
+}

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/printer_state.h"
+#include "box_answerer.h"
 #include "simulator.h"
 
 using Bytes = std::vector<unsigned char>;
@@ -21,6 +22,18 @@ using Bytes = std::vector<unsigned char>;
 // unattended is set. A close request (WM_CLOSE) is counted, not carried out, so that an
 // unattended run can be watched to its end and the window serves the next test.
 void UseUpgradeWindow(bool unattended = false);
+
+// korvex_tool.exe started on the firmware file at path, as a script starts it, in a process of
+// its own: the box with that caption it shows (answered OK, waited for boxWaitMs) and the exit
+// code it ends with after it (-1: not within exitWaitMs). The calling thread keeps serving its
+// window meanwhile, as the window's thread of a program would.
+struct UnattendedRun {
+  bool started = false;
+  AnsweredBox box;
+  int exitCode = -1;
+};
+UnattendedRun RunUnattended(const std::wstring &path, const std::wstring &caption,
+                            DWORD boxWaitMs, DWORD exitWaitMs);
 
 struct SeenBox {
   std::wstring caption;
